@@ -1,0 +1,151 @@
+/*
+ * One wrapper per checked system call. Each passes its arguments on unchanged,
+ * hands any handle or window out before testing it, and calls its formatter
+ * directly after the failing call, while the last error code is still its own.
+ */
+#include "syscalls/syscalls.h"
+
+ErrorRef CheckedCreateFile(const char *path, DWORD desiredAccess, DWORD shareMode,
+                           SECURITY_ATTRIBUTES *security, DWORD creationDisposition,
+                           DWORD flagsAndAttributes, HANDLE templateFile, HANDLE *handleOut)
+{
+    *handleOut = CreateFileA(path, desiredAccess, shareMode, security, creationDisposition,
+                             flagsAndAttributes, templateFile);
+    if (*handleOut == INVALID_HANDLE_VALUE)
+        return RecordLastError("CreateFile", "%s", path);
+    return NULL;
+}
+
+ErrorRef CheckedCloseHandle(HANDLE handle)
+{
+    if (!CloseHandle(handle))
+        return RecordLastError("CloseHandle", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesReadOut,
+                         OVERLAPPED *overlapped)
+{
+    if (!ReadFile(file, buffer, bytesToRead, bytesReadOut, overlapped))
+        return RecordLastError("ReadFile", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedDeleteFile(const char *path)
+{
+    if (!DeleteFileA(path))
+        return RecordLastError("DeleteFile", "%s", path);
+    return NULL;
+}
+
+ErrorRef CheckedRemoveDirectory(const char *path)
+{
+    if (!RemoveDirectoryA(path))
+        return RecordLastError("Remove Directory", "%s", path);
+    return NULL;
+}
+
+ErrorRef CheckedFindFirstFile(const char *pattern, WIN32_FIND_DATAA *findData, HANDLE *handleOut)
+{
+    *handleOut = FindFirstFileA(pattern, findData);
+    if (*handleOut == INVALID_HANDLE_VALUE)
+        return RecordLastError("FindFirstFile", "%s", pattern);
+    return NULL;
+}
+
+ErrorRef CheckedFindNextFile(HANDLE search, WIN32_FIND_DATAA *findData, DWORD *endFlag)
+{
+    if (FindNextFileA(search, findData)) {
+        *endFlag = 0;
+        return NULL;
+    }
+    ErrorRef failure = RecordLastError("FindNextFile", "");
+    /* A failure without a code cannot be told from the end: the listing is over
+       either way, and the caller must not take the old find data for an entry. */
+    if (failure == NULL || failure->code == ERROR_NO_MORE_FILES) {
+        *endFlag = 1;
+        return NULL;
+    }
+    return failure;
+}
+
+ErrorRef CheckedFindClose(HANDLE search)
+{
+    if (!FindClose(search))
+        return RecordLastError("FindClose", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
+                           HKEY *keyOut)
+{
+    LONG code = RegOpenKeyExA(root, subkey, options, access, keyOut);
+    if (code != ERROR_SUCCESS)
+        return RecordErrorCode((DWORD)code, "RegOpenKey", "%s", subkey);
+    return NULL;
+}
+
+ErrorRef CheckedRegCloseKey(HKEY key)
+{
+    LONG code = RegCloseKey(key);
+    if (code != ERROR_SUCCESS)
+        return RecordErrorCode((DWORD)code, "RegCloseKey", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedRegDeleteKey(HKEY root, const char *subkey)
+{
+    LONG code = RegDeleteKeyA(root, subkey);
+    if (code != ERROR_SUCCESS)
+        return RecordErrorCode((DWORD)code, "RegDeleteKey", "%s", subkey);
+    return NULL;
+}
+
+ErrorRef CheckedRegDeleteValue(HKEY key, const char *valueName)
+{
+    LONG code = RegDeleteValueA(key, valueName);
+    if (code != ERROR_SUCCESS)
+        return RecordErrorCode((DWORD)code, "RegDeleteValue", "%s", valueName);
+    return NULL;
+}
+
+ErrorRef CheckedCreateDialog(HINSTANCE instance, const char *templateName, HWND parent,
+                             DLGPROC dialogProc, HWND *windowOut)
+{
+    *windowOut = CreateDialogParamA(instance, templateName, parent, dialogProc, 0);
+    if (*windowOut == NULL)
+        return RecordLastError("CreateDialog", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedDestroyWindow(HWND window)
+{
+    if (!DestroyWindow(window))
+        return RecordLastError("DestroyWindow", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedGetDlgItem(HWND dialog, int id, HWND *itemOut)
+{
+    *itemOut = GetDlgItem(dialog, id);
+    if (*itemOut == NULL)
+        return RecordLastError("GetDlgItem", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedSetFocus(HWND window, HWND *previousOut)
+{
+    /* A null answer is also "nothing had the focus", which sets no code: an
+       older call's code must not be taken for a failure of this one. */
+    SetLastError(0);
+    *previousOut = SetFocus(window);
+    if (*previousOut == NULL)
+        return RecordLastError("SetFocus", NULL);
+    return NULL;
+}
+
+ErrorRef CloseHandleKeepingError(HANDLE file, ErrorRef earlier)
+{
+    ErrorRef closed = CheckedCloseHandle(file);
+    return earlier != NULL ? earlier : closed;
+}

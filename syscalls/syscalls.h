@@ -1,0 +1,58 @@
+/*
+ * Checked system calls: one thin wrapper per system call whose failure the
+ * program looks at, and the one process-wide error record. A wrapper passes its
+ * arguments on unchanged and returns null on success; on failure it returns a
+ * reference to ErrorRecord, which then holds the code, the system's message and
+ * the operation's label, code and (for named objects) name.
+ *
+ * This header is the one place where <windows.h> comes in.
+ */
+#pragma once
+
+#include <windows.h>
+
+/* error_record.cpp */
+
+struct ErrorDescription {
+    DWORD code;      /* system error code of the last recorded failure */
+    char text[252];  /* system message, then "(label) (code)" or "(label) (code) (detail)" */
+};
+typedef ErrorDescription *ErrorRef;  /* null: success */
+
+extern ErrorDescription ErrorRecord; /* last recorded failure; never cleared */
+
+/* The thread's last error code; a code of 0 means no failure and yields null. */
+ErrorRef RecordLastError(const char *label, const char *detailFormat, ...);
+/* A code returned by the call itself (the registry); always recorded. */
+ErrorRef RecordErrorCode(DWORD code, const char *label, const char *detailFormat, ...);
+
+/* checked_calls.cpp */
+
+ErrorRef CheckedCreateFile(const char *path, DWORD desiredAccess, DWORD shareMode,
+                           SECURITY_ATTRIBUTES *security, DWORD creationDisposition,
+                           DWORD flagsAndAttributes, HANDLE templateFile, HANDLE *handleOut);
+ErrorRef CheckedCloseHandle(HANDLE handle);
+ErrorRef CheckedReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesReadOut,
+                         OVERLAPPED *overlapped);
+ErrorRef CheckedDeleteFile(const char *path);
+ErrorRef CheckedRemoveDirectory(const char *path);
+ErrorRef CheckedFindFirstFile(const char *pattern, WIN32_FIND_DATAA *findData, HANDLE *handleOut);
+/* The end of a listing is no failure: null with *endFlag 1. After an entry, *endFlag is 0. */
+ErrorRef CheckedFindNextFile(HANDLE search, WIN32_FIND_DATAA *findData, DWORD *endFlag);
+ErrorRef CheckedFindClose(HANDLE search);
+
+ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
+                           HKEY *keyOut);
+ErrorRef CheckedRegCloseKey(HKEY key);
+ErrorRef CheckedRegDeleteKey(HKEY root, const char *subkey);
+ErrorRef CheckedRegDeleteValue(HKEY key, const char *valueName);
+
+ErrorRef CheckedCreateDialog(HINSTANCE instance, const char *templateName, HWND parent,
+                             DLGPROC dialogProc, HWND *windowOut);
+ErrorRef CheckedDestroyWindow(HWND window);
+ErrorRef CheckedGetDlgItem(HWND dialog, int id, HWND *itemOut);
+/* SetFocus answers null also when no window had the focus: that counts only with a last error. */
+ErrorRef CheckedSetFocus(HWND window, HWND *previousOut);
+
+/* Closes the handle always; reports `earlier` if set, else the close's own result. */
+ErrorRef CloseHandleKeepingError(HANDLE file, ErrorRef earlier);

@@ -1,0 +1,128 @@
+/*
+ * Small helpers shared by the tests: a fresh sandbox folder on the C: drive,
+ * file set-up, verdicts on what exists, and running the real uninstall.exe.
+ * Everything a test removes lives under the sandbox, inside the Wine prefix.
+ */
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace testsupport {
+
+inline std::string TempDirectory()
+{
+    char buffer[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, buffer);
+    return std::string(buffer, length);
+}
+
+/* Removes a tree without following links (a link to a folder goes as itself). */
+inline void WipeTree(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = found.cFileName;
+                if (name != "." && name != "..")
+                    WipeTree(path + "\\" + name);
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryA(path.c_str());
+    else
+        DeleteFileA(path.c_str());
+}
+
+/* A fresh, empty folder unique to the test and the process; no trailing backslash. */
+inline std::string Sandbox(const std::string &name)
+{
+    std::string path = TempDirectory() + "vorblend-" + name + "-" +
+                       std::to_string(GetCurrentProcessId());
+    WipeTree(path);
+    CreateDirectoryA(path.c_str(), NULL);
+    return path;
+}
+
+inline void MakeDirectory(const std::string &path) { CreateDirectoryA(path.c_str(), NULL); }
+
+inline void MakeFile(const std::string &path, const std::string &contents = "x")
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    if (!contents.empty())
+        WriteFile(file, contents.data(), (DWORD)contents.size(), &written, NULL);
+    CloseHandle(file);
+}
+
+inline ::testing::AssertionResult Exists(const std::string &path)
+{
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path << " does not exist";
+}
+
+inline ::testing::AssertionResult Missing(const std::string &path)
+{
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path << " still exists";
+}
+
+/* Polls until the path is gone, for processes that remove it after they start. */
+inline ::testing::AssertionResult GoneWithin(const std::string &path, DWORD milliseconds)
+{
+    for (DWORD waited = 0; waited < milliseconds; waited += 50) {
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return ::testing::AssertionSuccess();
+        Sleep(50);
+    }
+    return Missing(path);
+}
+
+/* The product, built beside the test programs. */
+inline std::string UninstallExe()
+{
+    char buffer[MAX_PATH];
+    GetModuleFileNameA(NULL, buffer, MAX_PATH);
+    std::string path = buffer;
+    return path.substr(0, path.find_last_of('\\') + 1) + "uninstall.exe";
+}
+
+inline std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
+
+/* Starts a command line and waits for its process; the exit code, or -1 when the
+   start failed or the process did not end in time. */
+inline long RunAndWait(const std::string &commandLine, const char *currentDirectory = NULL,
+                       DWORD timeout = 30000)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, currentDirectory,
+                        &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    DWORD exitCode = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    return (long)exitCode;
+}
+
+} // namespace testsupport
