@@ -1,0 +1,26 @@
+/*
+ * Program driver: the entry and its two modes, and the deferral of the
+ * program's own paths to a temporary copy of itself that removes them once
+ * this process has ended.
+ */
+#pragma once
+
+#include "syscalls/syscalls.h"
+
+/* cleanup_mode.cpp */
+
+/* argv[2..] are removed in order after a pause; ends the process with code 0. */
+[[noreturn]] void CleanupMode(int argc, char **argv);
+/* One empty directory or one file; the path is used exactly as given. */
+ErrorRef RemovePath(const char *path);
+
+/* self_removal.cpp */
+
+extern char ModulePath[MAX_PATH];   /* own full path; filled in wizard mode only */
+extern char *PendingRemovalList;    /* "\"a\" \"b\"", deferred paths; null when none */
+
+/* 1 when path is (ASCII case aside) a leading part of ModulePath: it is then
+   listed for the clean-up copy and the caller must leave it in place. */
+int DeferOwnPath(const char *path);
+/* Places the temporary copy and starts it on the listed paths; waits for nothing. */
+void LaunchCleanupCopy();

@@ -1,0 +1,132 @@
+/*
+ * Deferred self-removal. The program cannot remove its own executable, nor a
+ * folder that holds it, while it runs: such paths are listed here instead, and
+ * at the end a temporary copy of the program is started in clean-up mode on
+ * them. The copy is opened delete-on-close and inherits that handle, so the
+ * system deletes the copy once it has ended.
+ */
+#include "driver/driver.h"
+
+#include <ctype.h>
+#include <stdlib.h>
+#include <string.h>
+
+char ModulePath[MAX_PATH];       /* own full path; filled in wizard mode only */
+char *PendingRemovalList = NULL; /* deferred paths, quoted, one blank apart; never freed */
+
+static const char COPY_NAME[] = "uninstallqx.exe";
+/* CreateProcessA takes at most 32,767 characters, terminator included. */
+static char CleanupCommandLine[32767];
+
+int DeferOwnPath(const char *path)
+{
+    for (size_t i = 0; path[i] != '\0'; i++) {
+        if (toupper((unsigned char)path[i]) != toupper((unsigned char)ModulePath[i]))
+            return 0;
+    }
+
+    size_t pathLength = strlen(path);
+    if (PendingRemovalList == NULL) {
+        char *list = (char *)malloc(pathLength + 3);
+        if (list == NULL)
+            return 1; /* still ours: left in place, though the copy will not see it */
+        list[0] = '"';
+        memcpy(list + 1, path, pathLength);
+        memcpy(list + 1 + pathLength, "\"", 2);
+        PendingRemovalList = list;
+        return 1;
+    }
+    size_t listLength = strlen(PendingRemovalList);
+    char *list = (char *)realloc(PendingRemovalList, listLength + pathLength + 5);
+    if (list == NULL)
+        return 1; /* the list so far stays whole */
+    char *end = list + listLength;
+    end[0] = ' ';
+    end[1] = '"';
+    memcpy(end + 2, path, pathLength);
+    memcpy(end + 2 + pathLength, "\"", 2);
+    PendingRemovalList = list;
+    return 1;
+}
+
+/* Appends one quoted entry, or nothing when it would not fit. Backslashes in
+   front of the closing quote are doubled, so that the runtime's splitting gives
+   a path with a trailing backslash back whole. */
+static void AppendQuoted(char *line, size_t *used, const char *path, size_t pathLength,
+                         bool blankFirst)
+{
+    size_t trailing = 0;
+    while (trailing < pathLength && path[pathLength - 1 - trailing] == '\\')
+        trailing++;
+    size_t needed = (blankFirst ? 1 : 0) + 1 + pathLength + trailing + 1;
+    if (*used + needed >= sizeof CleanupCommandLine)
+        return;
+    char *out = line + *used;
+    if (blankFirst)
+        *out++ = ' ';
+    *out++ = '"';
+    memcpy(out, path, pathLength);
+    out += pathLength;
+    memset(out, '\\', trailing);
+    out += trailing;
+    *out++ = '"';
+    *out = '\0';
+    *used += needed;
+}
+
+/* The copy's quoted path, " -u ", then every listed path. The list's paths hold
+   no double quote (no Windows path can), so its quotes mark the entries. */
+static void BuildCleanupCommandLine(const char *copyPath)
+{
+    char *line = CleanupCommandLine;
+    size_t used = 0;
+    line[0] = '\0';
+    AppendQuoted(line, &used, copyPath, strlen(copyPath), false);
+    memcpy(line + used, " -u", 4);
+    used += 3;
+
+    const char *cursor = PendingRemovalList;
+    while ((cursor = strchr(cursor, '"')) != NULL) {
+        const char *start = cursor + 1;
+        const char *close = strchr(start, '"');
+        if (close == NULL)
+            break;
+        AppendQuoted(line, &used, start, (size_t)(close - start), true);
+        cursor = close + 1;
+    }
+}
+
+void LaunchCleanupCopy()
+{
+    if (PendingRemovalList == NULL)
+        return;
+
+    char tempDirectory[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, tempDirectory);
+    if (length == 0 || length + sizeof COPY_NAME > MAX_PATH)
+        return; /* no temporary folder, or no room for the copy's name in it */
+    char copyPath[MAX_PATH];
+    lstrcpyA(copyPath, tempDirectory);
+    lstrcatA(copyPath, COPY_NAME);
+
+    CopyFileA(ModulePath, copyPath, FALSE);
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    HANDLE copy = CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof process);
+    BuildCleanupCommandLine(copyPath);
+    /* The temporary folder as current folder: a process holds its current folder
+       open, and the copy must be able to remove the installation folder. */
+    CreateProcessA(NULL, CleanupCommandLine, NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL,
+                   tempDirectory, &startup, &process);
+    CloseHandle(copy); /* the copy's inherited handle is now the last one */
+    if (process.hProcess != NULL) {
+        CloseHandle(process.hThread); /* nothing waits for the copy */
+        CloseHandle(process.hProcess);
+    }
+}

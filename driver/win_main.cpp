@@ -1,0 +1,26 @@
+/*
+ * The entry: keeps the instance handle, tells clean-up mode ("-u" as the first
+ * argument, any case) from wizard mode, and runs wizard mode's steps in their
+ * fixed order. Every run ends with exit code 0.
+ */
+#include "driver/driver.h"
+#include "wizard/wizard.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    InstanceHandle = instance;
+    /* The clean-up copy runs from the temporary folder, where anything may lie
+       beside it: libraries are loaded from the system folder only. */
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    if (__argc > 1 && _stricmp(__argv[1], "-u") == 0)
+        CleanupMode(__argc, __argv);
+
+    GetModuleFileNameA(NULL, ModulePath, sizeof ModulePath);
+    (void)showCommand;
+    LaunchCleanupCopy();
+    return 0;
+}

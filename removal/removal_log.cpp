@@ -1,0 +1,4 @@
+/*
+ * (to be written)
+ */
+#include "removal/removal.h"

@@ -1,0 +1,1 @@
+/* Control ids shared by the resource script and the code: #defines only. */

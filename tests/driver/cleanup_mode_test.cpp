@@ -1,0 +1,109 @@
+/*
+ * The real uninstall.exe under Wine: the mode test and clean-up mode.
+ */
+#include "driver/driver.h"
+#include "support/test_support.h"
+
+#include <string>
+
+using namespace testsupport;
+
+namespace {
+
+long RunUninstall(const std::string &arguments)
+{
+    return RunAndWait(Quoted(UninstallExe()) + " " + arguments);
+}
+
+} // namespace
+
+TEST(CleanupMode, DashUInEitherCaseSelectsItAndOtherSpellingsDoNot)
+{
+    std::string box = Sandbox("mode");
+    struct Case {
+        const char *arguments; /* %s stands for the target file */
+        bool removes;
+    } cases[] = {
+        {"-u %s", true},
+        {"-U %s", true},
+        {"-ux %s", false},
+        {"/u %s", false},
+        {"other -u %s", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        std::string target = box + "\\target.txt";
+        MakeFile(target);
+        std::string arguments = c.arguments;
+        arguments.replace(arguments.find("%s"), 2, Quoted(target));
+        /* Wizard mode shows a window; it is ended by the time-out and counts as not removing. */
+        long exitCode = RunAndWait(Quoted(UninstallExe()) + " " + arguments, NULL,
+                                   c.removes ? 30000 : 3000);
+        if (c.removes) {
+            EXPECT_EQ(0, exitCode);
+            EXPECT_TRUE(Missing(target));
+        } else {
+            EXPECT_TRUE(Exists(target));
+        }
+    }
+    WipeTree(box);
+}
+
+TEST(CleanupMode, DashUAlonePausesAndExitsZero)
+{
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, RunUninstall("-u"));
+    EXPECT_GE(GetTickCount() - start, 900u);
+}
+
+TEST(CleanupMode, RemovesInArgumentOrderAndNeverEmptiesAFolder)
+{
+    std::string box = Sandbox("order");
+    std::string first = box + "\\first", second = box + "\\second", full = box + "\\full";
+    MakeDirectory(first);
+    MakeFile(first + "\\a.txt");
+    MakeDirectory(second);
+    MakeFile(second + "\\b.txt");
+    MakeDirectory(full);
+    MakeFile(full + "\\keep.txt");
+
+    /* File before its folder: both go. Folder before its file: the folder stays.
+       An empty argument and a missing path are passed over. */
+    std::string arguments = "-u " + Quoted(first + "\\a.txt") + " " + Quoted(first) + " \"\" " +
+                            Quoted(second) + " " + Quoted(second + "\\b.txt") + " " +
+                            Quoted(box + "\\missing") + " " + Quoted(full);
+    EXPECT_EQ(0, RunUninstall(arguments));
+    EXPECT_TRUE(Missing(first));
+    EXPECT_TRUE(Exists(second));
+    EXPECT_TRUE(Missing(second + "\\b.txt"));
+    EXPECT_TRUE(Exists(full + "\\keep.txt"));
+    WipeTree(box);
+}
+
+TEST(CleanupMode, ExitsZeroWhenEveryRemovalFails)
+{
+    std::string box = Sandbox("allfail");
+    std::string locked = box + "\\locked.txt";
+    MakeFile(locked);
+    HANDLE held = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(0, RunUninstall("-u " + Quoted(locked) + " " + Quoted(box + "\\nothing") + " " +
+                              Quoted(box)));
+    EXPECT_TRUE(Exists(locked));
+    CloseHandle(held);
+    WipeTree(box);
+}
+
+TEST(RemovePath, MissingPathRecordsTheDeletionFailure)
+{
+    std::string box = Sandbox("removepath");
+    std::string missing = box + "\\gone";
+    ErrorRef result = RemovePath(missing.c_str());
+    ASSERT_EQ(&ErrorRecord, result);
+    EXPECT_NE(std::string::npos, std::string(result->text).find("(DeleteFile) (2) (" + missing + ")"));
+    EXPECT_EQ(&ErrorRecord, RemovePath(""));
+    std::string folder = box + "\\empty";
+    MakeDirectory(folder);
+    EXPECT_EQ(nullptr, RemovePath(folder.c_str()));
+    EXPECT_TRUE(Missing(folder));
+    WipeTree(box);
+}
