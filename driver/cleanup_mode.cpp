@@ -5,6 +5,8 @@
  */
 #include "driver/driver.h"
 
+#include <string.h>
+
 void CleanupMode(int argc, char **argv)
 {
     Sleep(1000); /* lets the first process end and release its executable */
@@ -17,7 +19,10 @@ ErrorRef RemovePath(const char *path)
 {
     WIN32_FIND_DATAA found;
     HANDLE search;
-    bool directory = false;
+    /* The search never finds a path that ends in a backslash, and only a
+       directory can be named so. */
+    size_t length = strlen(path);
+    bool directory = length > 0 && path[length - 1] == '\\';
     if (CheckedFindFirstFile(path, &found, &search) == NULL) {
         CheckedFindClose(search);
         directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -49,10 +49,10 @@ int DeferOwnPath(const char *path)
     return 1;
 }
 
-/* Appends one quoted entry, or nothing when it would not fit. Backslashes in
-   front of the closing quote are doubled, so that the runtime's splitting gives
-   a path with a trailing backslash back whole. */
-static void AppendQuoted(char *line, size_t *used, const char *path, size_t pathLength,
+/* Appends one quoted entry; false, with nothing written, when it would not fit.
+   Backslashes in front of the closing quote are doubled, so that the runtime's
+   splitting gives a path with a trailing backslash back whole. */
+static bool AppendQuoted(char *line, size_t *used, const char *path, size_t pathLength,
                          bool blankFirst)
 {
     size_t trailing = 0;
@@ -60,7 +60,7 @@ static void AppendQuoted(char *line, size_t *used, const char *path, size_t path
         trailing++;
     size_t needed = (blankFirst ? 1 : 0) + 1 + pathLength + trailing + 1;
     if (*used + needed >= sizeof CleanupCommandLine)
-        return;
+        return false;
     char *out = line + *used;
     if (blankFirst)
         *out++ = ' ';
@@ -72,6 +72,7 @@ static void AppendQuoted(char *line, size_t *used, const char *path, size_t path
     *out++ = '"';
     *out = '\0';
     *used += needed;
+    return true;
 }
 
 /* The copy's quoted path, " -u ", then every listed path. The list's paths hold
@@ -91,7 +92,10 @@ static void BuildCleanupCommandLine(const char *copyPath)
         const char *close = strchr(start, '"');
         if (close == NULL)
             break;
-        AppendQuoted(line, &used, start, (size_t)(close - start), true);
+        /* Stop at the first entry past the limit: the entries after it are
+           mostly the folders that hold it, which could not go anyway. */
+        if (!AppendQuoted(line, &used, start, (size_t)(close - start), true))
+            break;
         cursor = close + 1;
     }
 }

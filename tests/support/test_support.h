@@ -126,3 +126,60 @@ inline long RunAndWait(const std::string &commandLine, const char *currentDirect
 }
 
 } // namespace testsupport
+
+namespace testsupport {
+
+/* The Unix path of a Windows path, through Wine's own conversion; empty off Wine. */
+inline std::string UnixPath(const std::string &path)
+{
+    typedef char *(CDECL * Convert)(const WCHAR *);
+    Convert convert = (Convert)(void *)GetProcAddress(GetModuleHandleA("kernel32"),
+                                                      "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (convert == NULL || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *converted = convert(wide);
+    std::string result = converted ? converted : "";
+    HeapFree(GetProcessHeap(), 0, converted);
+    return result;
+}
+
+/* Starts a Unix program (Wine runs them, but does not wait for them to end). */
+inline bool StartUnixProgram(const std::string &commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+/* A Unix symbolic link to a folder, which Wine shows as a directory with the
+   reparse-point bit (0x410). */
+inline ::testing::AssertionResult MakeFolderLink(const std::string &link, const std::string &target)
+{
+    std::string unixLink = UnixPath(link), unixTarget = UnixPath(target);
+    if (unixLink.empty() || unixTarget.empty())
+        return ::testing::AssertionFailure() << "no Unix paths (not under Wine?)";
+    if (!StartUnixProgram("Z:\\bin\\ln -s " + Quoted(unixTarget) + " " + Quoted(unixLink)))
+        return ::testing::AssertionFailure() << "cannot start ln: " << GetLastError();
+    for (int tries = 0; tries < 100 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES;
+         tries++)
+        Sleep(50);
+    return Exists(link);
+}
+
+/* Wine cannot remove such a link itself; the Unix side can. */
+inline ::testing::AssertionResult RemoveFolderLink(const std::string &link)
+{
+    std::string unixLink = UnixPath(link);
+    if (unixLink.empty() || !StartUnixProgram("Z:\\bin\\rm -f " + Quoted(unixLink)))
+        return ::testing::AssertionFailure() << "cannot start rm for " << link;
+    return GoneWithin(link, 5000);
+}
+
+} // namespace testsupport
