@@ -1,4 +1,171 @@
 /*
- * (to be written)
+ * File and directory removal: what a path names, the one running directory
+ * listing per level, and depth-first removal of a whole tree in the caller's
+ * path buffer. CurrentFindHandle belongs to the innermost level being walked;
+ * each level saves the outer listing's handle and puts it back on return.
  */
 #include "removal/removal.h"
+#include "driver/driver.h"
+
+#include <string.h>
+
+HANDLE CurrentFindHandle = NULL; /* listing of the innermost directory being walked; null when none */
+
+static void CopyFound(EntryInfo *info, const WIN32_FIND_DATAA *found)
+{
+    info->attributes = found->dwFileAttributes;
+    info->size = (INT32)found->nFileSizeLow;
+    info->kind = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ENTRY_DIRECTORY : ENTRY_FILE;
+}
+
+ErrorRef ProbeEntry(const char *path, EntryInfo *info)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    /* A failed search without a last error still leaves no handle to trust. */
+    if (CheckedFindFirstFile(path, &found, &search) != NULL || search == INVALID_HANDLE_VALUE) {
+        info->kind = ENTRY_NONE;
+        return NULL;
+    }
+    CheckedFindClose(search);
+    CopyFound(info, &found);
+    return NULL;
+}
+
+char *JoinPath(char *path, const char *name)
+{
+    size_t length = strlen(path);
+    if (length == 0 || path[length - 1] != '\\')
+        path[length++] = '\\';
+    strcpy(path + length, name);
+    return path;
+}
+
+void ClearFindHandle() { CurrentFindHandle = NULL; }
+
+void SaveFindHandle(HANDLE *saved) { *saved = CurrentFindHandle; }
+
+void RestoreFindHandle(HANDLE handle) { CurrentFindHandle = handle; }
+
+ErrorRef CloseFindHandle()
+{
+    if (CurrentFindHandle == NULL)
+        return NULL;
+    ErrorRef result = CheckedFindClose(CurrentFindHandle);
+    CurrentFindHandle = NULL;
+    return result;
+}
+
+static bool IsDotName(const char *name)
+{
+    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+/* The system gives bare names; anything before a separator is not the entry's own. */
+static const char *OwnName(const char *name)
+{
+    const char *cut = strrchr(name, '\\');
+    if (cut == NULL)
+        cut = strrchr(name, '/');
+    if (cut == NULL)
+        cut = strrchr(name, ':');
+    return cut == NULL ? name : cut + 1;
+}
+
+ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, UINT32 *endFlag)
+{
+    *endFlag = 1;
+    WIN32_FIND_DATAA found;
+    bool haveMatch = false;
+    if (CurrentFindHandle == NULL) {
+        char search[MAX_PATH];
+        size_t directoryLength = strlen(directory), patternLength = strlen(pattern);
+        if (directoryLength + 1 + patternLength >= sizeof search)
+            return RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, "FindFirstFile", "%s", directory);
+        memcpy(search, directory, directoryLength);
+        search[directoryLength] = '\\';
+        memcpy(search + directoryLength + 1, pattern, patternLength + 1);
+
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        ErrorRef failure = CheckedFindFirstFile(search, &found, &handle);
+        if (failure != NULL || handle == INVALID_HANDLE_VALUE)
+            return failure; /* the handle slot stays null, never the invalid value */
+        CurrentFindHandle = handle;
+        haveMatch = true;
+    }
+    for (;;) {
+        if (!haveMatch) {
+            DWORD end = *endFlag;
+            ErrorRef failure = CheckedFindNextFile(CurrentFindHandle, &found, &end);
+            *endFlag = end;
+            if (failure != NULL || end == 1) {
+                CheckedFindClose(CurrentFindHandle);
+                CurrentFindHandle = NULL;
+                return failure;
+            }
+        }
+        haveMatch = false;
+        if (!IsDotName(found.cFileName))
+            break;
+    }
+    const char *name = OwnName(found.cFileName);
+    memmove(info->name, name, strlen(name) + 1);
+    CopyFound(info, &found);
+    *endFlag = 0;
+    return NULL;
+}
+
+static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *info, const char *pattern)
+{
+    UINT32 end = 1;
+    ErrorRef result = NextEntry(path, info, pattern, &end);
+    while (result == NULL && end == 0) {
+        size_t length = strlen(path);
+        bool separator = length > 0 && path[length - 1] == '\\';
+        if (length + (separator ? 0 : 1) + strlen(info->name) >= MAX_PATH) {
+            result = RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, "RemoveTree", "%s\\%s", path,
+                                     info->name);
+            break;
+        }
+        JoinPath(path, info->name);
+        result = RemoveTree(path, pattern);
+        if (result != NULL)
+            break; /* the path names the entry that failed */
+        path[length] = '\0';
+        result = NextEntry(path, info, pattern, &end);
+    }
+    return result;
+}
+
+ErrorRef RemoveTree(char *path, const char *pattern)
+{
+    size_t length = strlen(path);
+    if (length > 0 && path[length - 1] == '\\')
+        path[length - 1] = '\0';
+
+    EntryInfo info;
+    ProbeEntry(path, &info);
+    if (info.kind == ENTRY_NONE)
+        return NULL;
+    if (info.kind == ENTRY_FILE) {
+        if (DeferOwnPath(path))
+            return NULL;
+        return CheckedDeleteFile(path);
+    }
+
+    /* A junction or folder link is removed as itself: its target lies outside the
+       tree, and listing it would empty a folder that is not ours. */
+    if (!(info.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        HANDLE outer;
+        SaveFindHandle(&outer);
+        ClearFindHandle();
+        ErrorRef failure = RemoveDirectoryContents(path, &info, pattern);
+        CloseFindHandle();
+        RestoreFindHandle(outer);
+        if (failure != NULL)
+            return failure;
+    }
+    if (DeferOwnPath(path))
+        return NULL;
+    return CheckedRemoveDirectory(path);
+}
