@@ -20,7 +20,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
         CleanupMode(__argc, __argv);
 
     GetModuleFileNameA(NULL, ModulePath, sizeof ModulePath);
-    (void)showCommand;
+    /* Without the class there is no frame; without the frame no wizard. Either
+       way the run ends through the drain below. */
+    if (RegisterUninstallClass() && CreateFrameWindow(showCommand) == NULL)
+        RunWizard(__argc, __argv);
     LaunchCleanupCopy();
+
+    /* The final drain: what is still queued is dispatched, then the quit message
+       ends the process with code 0 while the frame is still on screen. */
+    PostQuitMessage(0);
+    PageActive = 1;
+    RunMessageLoop();
     return 0;
 }
