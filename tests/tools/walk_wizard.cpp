@@ -1,0 +1,116 @@
+/*
+ * walk_wizard.exe: walks the real uninstaller through one whole run for the
+ * demonstration, taking a screenshot of each page on the way.
+ *
+ *   walk_wizard.exe UNINSTALL_EXE LOG_PATH SHOT_DIR
+ *
+ * It starts UNINSTALL_EXE with LOG_PATH, waits for each page, asks for
+ * SHOT_DIR\page1.png (page2, page3) and presses Continue..., Continue and OK,
+ * then waits for the uninstaller to end. It prints each step and the exit code,
+ * and exits 0 when every page came, every screenshot was written and the
+ * uninstaller ended with code 0; 1 otherwise.
+ *
+ * Screenshots: for each page it creates SHOT_DIR\pageN.request and waits until
+ * that file is gone. scripts/screenshot-watch serves the same folder from the
+ * Linux side with ImageMagick's import on the Xvfb display: it writes
+ * pageN.png, then removes the request. So run the watcher beside it, e.g. in
+ * the build tree:
+ *
+ *   eval "$(scripts/wine-session env build)"
+ *   scripts/screenshot-watch "$PWD/shots" & watcher=$!
+ *   /usr/lib/wine/wine64 build/walk_wizard.exe 'Z:\...\uninstall.exe' \
+ *       'C:\...\install.log' "$(/usr/lib/wine/wine64 winepath -w "$PWD/shots")" >walk.out
+ *   kill $watcher
+ *
+ * For pictures with the window caption, start it inside Wine's virtual desktop
+ * (wine explorer /desktop=vorblend,800x600 build/walk_wizard.exe ...) and give
+ * the watcher the crop 800x600+0+0; explorer passes on neither the output nor
+ * the exit code, so the walker also writes its report to SHOT_DIR\walk.log.
+ */
+#include "support/wizard_driver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+using namespace wizarddriver;
+
+namespace {
+
+FILE *Report; /* SHOT_DIR\walk.log, beside stdout */
+
+void Say(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vprintf(format, arguments);
+    va_end(arguments);
+    fflush(stdout);
+    if (Report != NULL) {
+        va_start(arguments, format);
+        vfprintf(Report, format, arguments);
+        va_end(arguments);
+        fflush(Report);
+    }
+}
+
+struct Step {
+    Page page;
+    const char *name;
+    int textId; /* the page's first text, shown in the report */
+    const char *button;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 4) {
+        fprintf(stderr, "usage: walk_wizard.exe UNINSTALL_EXE LOG_PATH SHOT_DIR\n");
+        return 2;
+    }
+    std::string shots = argv[3];
+    Report = fopen((shots + "\\walk.log").c_str(), "w");
+    bool ok = true;
+
+    std::string command = std::string("\"") + argv[1] + "\" \"" + argv[2] + "\"";
+    Uninstaller run;
+    if (!Start(command, run)) {
+        Say("could not start %s (error %lu)\n", command.c_str(), GetLastError());
+        return 1;
+    }
+    Say("started %s\n", command.c_str());
+    HWND frame = WaitForFrame(run);
+    if (frame == NULL) {
+        Say("no frame appeared\n");
+        return 1;
+    }
+
+    const Step steps[] = {
+        {PAGE1, "page1", 1011, "Continue..."},
+        {PAGE2, "page2", 1014, "Continue"},
+        {PAGE3, "page3", 1019, "OK"},
+    };
+    for (const Step &step : steps) {
+        HWND page = WaitForPage(frame, step.page);
+        if (page == NULL) {
+            Say("%s did not appear\n", step.name);
+            return 1;
+        }
+        Say("%s: \"%s\"\n", step.name, ItemText(page, step.textId).c_str());
+        if (RequestScreenshot(frame, shots, step.name)) {
+            Say("  screenshot %s\\%s.png\n", shots.c_str(), step.name);
+        } else {
+            Say("  no screenshot (is scripts/screenshot-watch serving %s?)\n", shots.c_str());
+            ok = false;
+        }
+        Say("  pressing %s\n", ItemText(page, 1).c_str());
+        Click(page, 1);
+    }
+
+    long exitCode = WaitForExit(run);
+    Say("uninstaller exit code: %ld\n", exitCode);
+    if (Report != NULL)
+        fclose(Report);
+    return ok && exitCode == 0 ? 0 : 1;
+}

@@ -1,0 +1,344 @@
+/*
+ * The real uninstall.exe, driven from outside as a user would: pages found in
+ * the frame, texts read back, buttons clicked, keys pressed through the dialog
+ * manager, the stop question answered. Every run checks the exit code and the
+ * effects on files and the registry (a key of our own under HKCU).
+ */
+#include "resources/resource_ids.h"
+#include "support/test_support.h"
+#include "support/wizard_driver.h"
+
+#include <cstdlib>
+#include <string>
+
+using namespace testsupport;
+using namespace wizarddriver;
+
+namespace {
+
+const char PAGE1_TOP[] = "This program will remove Brenhow's Vorblend from your computer";
+const char PAGE2_TOP[] = "You are now ready to remove Vorblend.";
+const char PAGE2_MIDDLE[] = "Click on Continue to commence.";
+const char PAGE3_MIDDLE[] = "The removal of Vorblend is now complete.";
+const char PAGE3_BOTTOM[] = "Click on OK to finish this program";
+const char STOP_QUESTION[] = "Do you want to stop uninstallation?";
+
+std::string CopyName() { return TempDirectory() + "uninstallqx.exe"; }
+
+/* An installed product in a fresh sandbox: the uninstaller inside its folder,
+   files, a tree, a shortcut and registry values, and the log that lists them. */
+class Installed : public ::testing::Test {
+protected:
+    std::string box, folder, exe, log, key;
+
+    void SetUp() override
+    {
+        const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        box = Sandbox(std::string("e2e-") + info->name());
+        folder = box + "\\Vorblend";
+        exe = folder + "\\uninstall.exe";
+        log = box + "\\install.log";
+        key = "Software\\VorblendTest-" + std::to_string(GetCurrentProcessId());
+        DeleteFileA(CopyName().c_str());
+
+        MakeDirectory(folder);
+        CopyFileA(UninstallExe().c_str(), exe.c_str(), FALSE);
+        MakeFile(folder + "\\readme.txt");
+        MakeDirectory(folder + "\\data");
+        MakeFile(folder + "\\data\\settings.ini");
+        MakeDirectory(folder + "\\plugins");
+        MakeDirectory(folder + "\\plugins\\filters");
+        MakeFile(folder + "\\plugins\\filters\\blur.dll");
+        MakeFile(folder + "\\plugins\\core.dll");
+        MakeDirectory(box + "\\Desktop");
+        MakeFile(box + "\\Desktop\\Vorblend.lnk");
+
+        HKEY settings;
+        RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\Settings").c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &settings, NULL);
+        RegSetValueExA(settings, "Colour", 0, REG_SZ, (const BYTE *)"blue", 5);
+        RegCloseKey(settings);
+
+        MakeFile(log, "file:" + folder + "\\readme.txt\r\n"
+                      "file:" + folder + "\\data\\settings.ini\r\n"
+                      "dir:" + folder + "\\data\r\n"
+                      "dirw:" + folder + "\\plugins\r\n"
+                      "link:" + box + "\\Desktop\\Vorblend.lnk\r\n"
+                      "key:HKCU\\" + key + "\\Settings\\Colour\r\n"
+                      "key:HKCU\\" + key + "\\Settings\\\r\n"
+                      "key:HKCU\\" + key + "\\\r\n"
+                      "file:" + exe + "\r\n"
+                      "dir:" + folder + "\r\n");
+    }
+
+    void TearDown() override
+    {
+        RegDeleteKeyA(HKEY_CURRENT_USER, (key + "\\Settings").c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+        /* A clean-up copy still waiting must not find the folder gone under it. */
+        GoneWithin(CopyName(), 5000);
+        WipeTree(box);
+    }
+
+    bool Start(Uninstaller &run, bool withLog = true, int show = -1)
+    {
+        std::string line = Quoted(exe);
+        if (withLog)
+            line.append(" ").append(Quoted(log));
+        return wizarddriver::Start(line, run, show);
+    }
+
+    ::testing::AssertionResult KeyExists(const std::string &name)
+    {
+        HKEY opened;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+            return ::testing::AssertionFailure() << "HKCU\\" << name << " is missing";
+        RegCloseKey(opened);
+        return ::testing::AssertionSuccess();
+    }
+
+    /* Nothing of the installation has been touched. */
+    void ExpectNothingRemoved()
+    {
+        EXPECT_TRUE(Exists(folder + "\\readme.txt"));
+        EXPECT_TRUE(Exists(folder + "\\plugins\\filters\\blur.dll"));
+        EXPECT_TRUE(Exists(box + "\\Desktop\\Vorblend.lnk"));
+        EXPECT_TRUE(KeyExists(key + "\\Settings"));
+        EXPECT_TRUE(Exists(exe));
+        EXPECT_TRUE(Missing(CopyName())) << "no clean-up copy was started";
+    }
+};
+
+/* Where the screenshots go, when a watcher serves them (see with-screenshots). */
+std::string ShotDirectory()
+{
+    const char *directory = getenv("VORBLEND_SHOTS");
+    return directory != NULL ? directory : "";
+}
+
+void Shoot(HWND frame, const char *name)
+{
+    if (!ShotDirectory().empty()) {
+        EXPECT_TRUE(RequestScreenshot(frame, ShotDirectory(), name)) << name;
+    }
+}
+
+void ExpectTexts(HWND page, int top, const char *topText, const char *middleText,
+                 const char *bottomText)
+{
+    EXPECT_EQ(topText, ItemText(page, top));
+    EXPECT_EQ(middleText, ItemText(page, top + 1));
+    EXPECT_EQ(bottomText, ItemText(page, top + 2));
+}
+
+/* Answers the stop question that must now be up, after checking it. */
+void AnswerStop(const Uninstaller &run, int answer)
+{
+    HWND box = WaitForMessageBox(run);
+    ASSERT_TRUE(box != NULL) << "no stop question";
+    EXPECT_EQ(STOP_QUESTION, MessageBoxText(box));
+    EXPECT_TRUE(GetDlgItem(box, IDYES) != NULL && GetDlgItem(box, IDNO) != NULL);
+    EXPECT_TRUE(Answer(box, answer));
+}
+
+} // namespace
+
+TEST_F(Installed, ContinueContinueOkRemovesEverythingAndTheUninstallerWithItsFolder)
+{
+    Uninstaller run;
+    ASSERT_TRUE(Start(run));
+    HWND frame = WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+
+    HWND page = WaitForPage(frame, PAGE1);
+    ASSERT_TRUE(page != NULL);
+    ExpectTexts(page, IDC_PROMPT1_TOP, PAGE1_TOP, "", "");
+    EXPECT_EQ("Continue...", ItemText(page, IDC_CONTINUE));
+    Shoot(frame, "page1");
+    Click(page, IDC_CONTINUE);
+
+    page = WaitForPage(frame, PAGE2);
+    ASSERT_TRUE(page != NULL);
+    ExpectTexts(page, IDC_PROMPT2_TOP, PAGE2_TOP, PAGE2_MIDDLE, "");
+    EXPECT_TRUE(Exists(folder + "\\readme.txt")) << "nothing goes before the go-ahead";
+    Shoot(frame, "page2");
+    Click(page, IDC_CONTINUE);
+
+    page = WaitForPage(frame, PAGE3);
+    ASSERT_TRUE(page != NULL);
+    ExpectTexts(page, IDC_PROMPT3_TOP, "", PAGE3_MIDDLE, PAGE3_BOTTOM);
+    EXPECT_TRUE(Exists(exe)) << "the running program is left for the clean-up copy";
+    Shoot(frame, "page3");
+    Click(page, IDC_CONTINUE);
+    EXPECT_EQ(0, WaitForExit(run));
+
+    EXPECT_TRUE(Missing(folder + "\\readme.txt"));
+    EXPECT_TRUE(Missing(folder + "\\data"));
+    EXPECT_TRUE(Missing(folder + "\\plugins"));
+    EXPECT_TRUE(Missing(box + "\\Desktop\\Vorblend.lnk"));
+    EXPECT_FALSE(KeyExists(key));
+    EXPECT_TRUE(GoneWithin(exe, 10000));
+    EXPECT_TRUE(GoneWithin(folder, 10000));
+    EXPECT_TRUE(GoneWithin(CopyName(), 10000));
+}
+
+TEST_F(Installed, BackOnPage2ShowsPage1AgainAndTheRemovalRunsOnlyAfterTheLastContinue)
+{
+    Uninstaller run;
+    ASSERT_TRUE(Start(run));
+    HWND frame = WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+    HWND page = WaitForPage(frame, PAGE1);
+    ASSERT_TRUE(page != NULL);
+    Click(page, IDC_CONTINUE);
+    page = WaitForPage(frame, PAGE2);
+    ASSERT_TRUE(page != NULL);
+    EXPECT_EQ("Back", ItemText(page, IDC_BACK));
+    Click(page, IDC_BACK);
+
+    page = WaitForPage(frame, PAGE1);
+    ASSERT_TRUE(page != NULL);
+    ExpectTexts(page, IDC_PROMPT1_TOP, PAGE1_TOP, "", "");
+    EXPECT_TRUE(Exists(folder + "\\readme.txt"));
+    Click(page, IDC_CONTINUE);
+    page = WaitForPage(frame, PAGE2);
+    ASSERT_TRUE(page != NULL);
+    ExpectTexts(page, IDC_PROMPT2_TOP, PAGE2_TOP, PAGE2_MIDDLE, "");
+    EXPECT_TRUE(Exists(folder + "\\readme.txt"));
+    Click(page, IDC_CONTINUE);
+
+    page = WaitForPage(frame, PAGE3);
+    ASSERT_TRUE(page != NULL);
+    EXPECT_TRUE(Missing(folder + "\\readme.txt"));
+    Click(page, IDC_CONTINUE);
+    EXPECT_EQ(0, WaitForExit(run));
+}
+
+TEST_F(Installed, CancelAnsweredNoKeepsThePageAndYesOnPage1OrPage2EndsWithNothingRemoved)
+{
+    for (int stopOnPage = 1; stopOnPage <= 2; stopOnPage++) {
+        SCOPED_TRACE(stopOnPage);
+        Uninstaller run;
+        ASSERT_TRUE(Start(run));
+        HWND frame = WaitForFrame(run);
+        ASSERT_TRUE(frame != NULL);
+        HWND page = WaitForPage(frame, PAGE1);
+        ASSERT_TRUE(page != NULL);
+        if (stopOnPage == 2) {
+            Click(page, IDC_CONTINUE);
+            page = WaitForPage(frame, PAGE2);
+            ASSERT_TRUE(page != NULL);
+        }
+
+        Click(page, IDC_CANCEL);
+        AnswerStop(run, IDNO);
+        ASSERT_TRUE(IsWindow(page));
+        if (stopOnPage == 1)
+            ExpectTexts(page, IDC_PROMPT1_TOP, PAGE1_TOP, "", "");
+        else
+            ExpectTexts(page, IDC_PROMPT2_TOP, PAGE2_TOP, PAGE2_MIDDLE, "");
+
+        Click(page, IDC_CANCEL);
+        AnswerStop(run, IDYES);
+        EXPECT_EQ(0, WaitForExit(run));
+        ExpectNothingRemoved();
+    }
+}
+
+TEST_F(Installed, EnterTabAndEscapeWorkThroughTheDialogManager)
+{
+    Uninstaller run;
+    ASSERT_TRUE(Start(run));
+    HWND frame = WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+    HWND page = WaitForPage(frame, PAGE1);
+    ASSERT_TRUE(page != NULL);
+    ASSERT_TRUE(WaitForFocus(page, IDC_CONTINUE)) << "the default button starts with the focus";
+    PressKey(page, VK_RETURN);
+
+    page = WaitForPage(frame, PAGE2);
+    ASSERT_TRUE(page != NULL);
+    ASSERT_TRUE(WaitForFocus(page, IDC_CONTINUE));
+    PressKey(page, VK_TAB); /* from the last button round to the first: Back */
+    ASSERT_TRUE(WaitForFocus(page, IDC_BACK));
+    PressKey(page, VK_RETURN);
+
+    page = WaitForPage(frame, PAGE1);
+    ASSERT_TRUE(page != NULL);
+    ASSERT_TRUE(WaitForFocus(page, IDC_CONTINUE));
+    PressKey(page, VK_ESCAPE);
+    AnswerStop(run, IDNO);
+    PressKey(page, VK_TAB);
+    ASSERT_TRUE(WaitForFocus(page, IDC_CANCEL));
+    PressKey(page, VK_RETURN);
+    AnswerStop(run, IDYES);
+    EXPECT_EQ(0, WaitForExit(run));
+    ExpectNothingRemoved();
+}
+
+TEST_F(Installed, EscapeKeepsPage3AndClosingTheFrameWithYesSkipsTheCleanupCopy)
+{
+    Uninstaller run;
+    ASSERT_TRUE(Start(run));
+    HWND frame = WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+    HWND page = WaitForPage(frame, PAGE1);
+    ASSERT_TRUE(page != NULL);
+    Click(page, IDC_CONTINUE);
+    page = WaitForPage(frame, PAGE2);
+    ASSERT_TRUE(page != NULL);
+    Click(page, IDC_CONTINUE);
+    page = WaitForPage(frame, PAGE3);
+    ASSERT_TRUE(page != NULL);
+    EXPECT_TRUE(GetDlgItem(page, IDC_CANCEL) == NULL) << "page 3 has no Cancel";
+
+    ASSERT_TRUE(WaitForFocus(page, IDC_CONTINUE));
+    PressKey(page, VK_ESCAPE);
+    /* Posted after the key, so the question shows that the key was handled. */
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    AnswerStop(run, IDNO);
+    EXPECT_TRUE(IsWindow(frame)) << "the frame is never destroyed";
+    ASSERT_TRUE(IsWindow(page));
+    ExpectTexts(page, IDC_PROMPT3_TOP, "", PAGE3_MIDDLE, PAGE3_BOTTOM);
+
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    AnswerStop(run, IDYES);
+    EXPECT_EQ(0, WaitForExit(run));
+    EXPECT_TRUE(Missing(folder + "\\readme.txt")) << "the removal had run";
+    EXPECT_TRUE(Exists(exe)) << "deferred paths stay when the run is stopped";
+    EXPECT_TRUE(Exists(folder));
+    EXPECT_TRUE(Missing(CopyName()));
+}
+
+TEST_F(Installed, WithoutAnArgumentTheThreePagesRunAndNothingIsRemoved)
+{
+    Uninstaller run;
+    ASSERT_TRUE(Start(run, false));
+    HWND frame = WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+    const Page pages[] = {PAGE1, PAGE2, PAGE3};
+    for (Page expected : pages) {
+        HWND page = WaitForPage(frame, expected);
+        ASSERT_TRUE(page != NULL) << expected;
+        Click(page, IDC_CONTINUE);
+    }
+    EXPECT_EQ(0, WaitForExit(run));
+    ExpectNothingRemoved();
+}
+
+TEST_F(Installed, AHiddenFrameStillMovesFromPageToPage)
+{
+    /* Nothing repaints a hidden frame, so a closed page must wake the loop itself. */
+    Uninstaller run;
+    ASSERT_TRUE(Start(run, false, SW_HIDE));
+    HWND frame = WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+    EXPECT_FALSE(IsWindowVisible(frame));
+    const Page pages[] = {PAGE1, PAGE2, PAGE3};
+    for (Page expected : pages) {
+        HWND page = WaitForPage(frame, expected);
+        ASSERT_TRUE(page != NULL) << expected;
+        Click(page, IDC_CONTINUE);
+    }
+    EXPECT_EQ(0, WaitForExit(run));
+}
