@@ -8,24 +8,27 @@
  * SHOT_DIR\page1.png (page2, page3) and presses Continue..., Continue and OK,
  * then waits for the uninstaller to end. It prints each step and the exit code,
  * and exits 0 when every page came, every screenshot was written and the
- * uninstaller ended with code 0; 1 otherwise.
+ * uninstaller ended with code 0; 1 otherwise. Its last line then reads "walk
+ * succeeded" or "walk failed".
  *
  * Screenshots: for each page it creates SHOT_DIR\pageN.request and waits until
  * that file is gone. scripts/screenshot-watch serves the same folder from the
  * Linux side with ImageMagick's import on the Xvfb display: it writes
- * pageN.png, then removes the request. So run the watcher beside it, e.g. in
- * the build tree:
+ * pageN.png, then removes the request. Run the watcher beside the walker, from
+ * the source tree, with the walker inside Wine's virtual desktop so that the
+ * pictures show the window caption (the watcher crops to that desktop):
  *
  *   eval "$(scripts/wine-session env build)"
- *   scripts/screenshot-watch "$PWD/shots" & watcher=$!
- *   /usr/lib/wine/wine64 build/walk_wizard.exe 'Z:\...\uninstall.exe' \
- *       'C:\...\install.log' "$(/usr/lib/wine/wine64 winepath -w "$PWD/shots")" >walk.out
+ *   mkdir -p shots && scripts/screenshot-watch "$PWD/shots" 800x600+0+0 & watcher=$!
+ *   /usr/lib/wine/wine64 explorer /desktop=vorblend,800x600 build/walk_wizard.exe \
+ *       'C:\demo\Vorblend\uninstall.exe' 'C:\demo\install.log' \
+ *       "$(/usr/lib/wine/wine64 winepath -w "$PWD/shots")" >walk.out 2>&1
  *   kill $watcher
  *
- * For pictures with the window caption, start it inside Wine's virtual desktop
- * (wine explorer /desktop=vorblend,800x600 build/walk_wizard.exe ...) and give
- * the watcher the crop 800x600+0+0; explorer passes on neither the output nor
- * the exit code, so the walker also writes its report to SHOT_DIR\walk.log.
+ * Wine's explorer passes the walker's output on but not its exit code, so the
+ * walker also writes its report to SHOT_DIR\walk.log. Run without
+ * "explorer /desktop=...", the exit code comes through and the pictures show
+ * the whole 1024x768 screen without captions (leave out the watcher's crop).
  */
 #include "support/wizard_driver.h"
 
@@ -54,6 +57,12 @@ void Say(const char *format, ...)
     }
 }
 
+int Failed()
+{
+    Say("walk failed\n");
+    return 1;
+}
+
 struct Step {
     Page page;
     const char *name;
@@ -77,13 +86,13 @@ int main(int argc, char **argv)
     Uninstaller run;
     if (!Start(command, run)) {
         Say("could not start %s (error %lu)\n", command.c_str(), GetLastError());
-        return 1;
+        return Failed();
     }
     Say("started %s\n", command.c_str());
     HWND frame = WaitForFrame(run);
     if (frame == NULL) {
         Say("no frame appeared\n");
-        return 1;
+        return Failed();
     }
 
     const Step steps[] = {
@@ -95,7 +104,7 @@ int main(int argc, char **argv)
         HWND page = WaitForPage(frame, step.page);
         if (page == NULL) {
             Say("%s did not appear\n", step.name);
-            return 1;
+            return Failed();
         }
         Say("%s: \"%s\"\n", step.name, ItemText(page, step.textId).c_str());
         if (RequestScreenshot(frame, shots, step.name)) {
@@ -110,7 +119,9 @@ int main(int argc, char **argv)
 
     long exitCode = WaitForExit(run);
     Say("uninstaller exit code: %ld\n", exitCode);
+    ok = ok && exitCode == 0;
+    Say("walk %s\n", ok ? "succeeded" : "failed");
     if (Report != NULL)
         fclose(Report);
-    return ok && exitCode == 0 ? 0 : 1;
+    return ok ? 0 : 1;
 }

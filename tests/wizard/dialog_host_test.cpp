@@ -202,28 +202,3 @@ TEST_F(Host, Page2ReportsBackAndContinueAndIgnoresCommandsThatNoControlSent)
     EXPECT_EQ(0, ShowPrompt2("again", "m", "b"));
     user.join();
 }
-
-TEST_F(Host, Page3LeavesCommandTwoToTheDialogManagerAndClosesOnOk)
-{
-    ASSERT_EQ(NULL, CreateFrameWindow(SW_SHOWNORMAL));
-    bool stayed = false;
-    std::thread user = Drive(PAGE3, [&](HWND page) {
-        /* What Escape sends, here even with a control's window. */
-        SendMessageA(page, WM_COMMAND, IDC_CANCEL, (LPARAM)GetDlgItem(page, IDC_CONTINUE));
-        stayed = IsWindow(page) != 0;
-        Click(page, IDC_CONTINUE);
-    });
-    EXPECT_EQ(NULL, ShowPrompt3("", "The removal of Vorblend is now complete.", "b"));
-    user.join();
-    EXPECT_TRUE(stayed);
-}
-
-TEST_F(Host, AClosedPageEndsTheLoopEvenWhenTheFrameIsHidden)
-{
-    ASSERT_EQ(NULL, CreateFrameWindow(SW_HIDE));
-    std::thread user = Drive(PAGE1, [](HWND page) { Click(page, IDC_CONTINUE); });
-    EXPECT_EQ(NULL, ShowPrompt1("This program will remove Brenhow's Vorblend from your computer",
-                                "", ""));
-    user.join();
-    EXPECT_TRUE(CurrentPage == NULL);
-}
