@@ -4,8 +4,10 @@
  * ModulePath, and the copy that this process starts removes it.
  */
 #include "driver/driver.h"
+#include "resources/resource_ids.h"
 #include "support/failing_heap.h"
 #include "support/test_support.h"
+#include "support/wizard_driver.h"
 
 #include <string>
 
@@ -103,8 +105,7 @@ TEST(LaunchCleanupCopy, NothingDeferredWritesNothing)
 }
 
 /* Blanks in both folders, a folder deferred with a trailing backslash before
-   another entry, an older copy in the way, and a first process whose current
-   folder is the one to remove. */
+   another entry, and an older copy in the way. */
 TEST(LaunchCleanupCopy, TheCopyRemovesTheProgramThenItsFolderThenItself)
 {
     std::string box = Sandbox("launch");
@@ -118,11 +119,7 @@ TEST(LaunchCleanupCopy, TheCopyRemovesTheProgramThenItsFolderThenItself)
     ASSERT_EQ(1, DeferOwnPath(program.c_str()));
     ASSERT_EQ(1, DeferOwnPath((app + "\\").c_str()));
     ASSERT_EQ(1, DeferOwnPath((app + "\\").c_str()));
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    SetCurrentDirectoryA(app.c_str());
     LaunchCleanupCopy();
-    SetCurrentDirectoryA(previous);
 
     EXPECT_TRUE(Exists(temp + "\\uninstallqx.exe"));
     EXPECT_TRUE(GoneWithin(app, 15000));
@@ -174,5 +171,36 @@ TEST(LaunchCleanupCopy, NoLaunchWithoutRoomForTheCopysPath)
         EXPECT_TRUE(Exists(program));
     }
     StartOver("");
+    WipeTree(box);
+}
+
+/* The usual way to start it: from inside the installation folder, which thus
+   is the first process's current folder. */
+TEST(LaunchCleanupCopy, AnUninstallerStartedInsideItsFolderStillRemovesIt)
+{
+    std::string box = Sandbox("launch-inside");
+    std::string app = box + "\\Vorblend", program = Install(app), log = box + "\\removal.log";
+    MakeFile(log, "file:" + program + "\r\ndir:" + app + "\\\r\n");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = Quoted(program) + " " + Quoted(log);
+    ASSERT_TRUE(CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, app.c_str(),
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    wizarddriver::Uninstaller run;
+    run.process = process.hProcess;
+    run.id = process.dwProcessId;
+
+    HWND frame = wizarddriver::WaitForFrame(run);
+    ASSERT_TRUE(frame != NULL);
+    for (wizarddriver::Page page : {wizarddriver::PAGE1, wizarddriver::PAGE2, wizarddriver::PAGE3}) {
+        HWND shown = wizarddriver::WaitForPage(frame, page);
+        ASSERT_TRUE(shown != NULL) << page;
+        wizarddriver::Click(shown, IDC_CONTINUE);
+    }
+    EXPECT_EQ(0, wizarddriver::WaitForExit(run));
+    EXPECT_TRUE(GoneWithin(app, 10000));
+    EXPECT_TRUE(GoneWithin(TempDirectory() + "uninstallqx.exe", 10000));
     WipeTree(box);
 }
