@@ -80,12 +80,13 @@ protected:
         WipeTree(box);
     }
 
-    bool Start(Uninstaller &run, bool withLog = true, int show = -1)
+    /* Starts the uninstaller and waits for its frame: null when either failed. */
+    HWND Launch(Uninstaller &run, bool withLog = true, int show = -1)
     {
         std::string line = Quoted(exe);
         if (withLog)
             line.append(" ").append(Quoted(log));
-        return wizarddriver::Start(line, run, show);
+        return wizarddriver::Start(line, run, show) ? WaitForFrame(run) : NULL;
     }
 
     ::testing::AssertionResult KeyExists(const std::string &name)
@@ -131,6 +132,24 @@ void ExpectTexts(HWND page, int top, const char *topText, const char *middleText
     EXPECT_EQ(bottomText, ItemText(page, top + 2));
 }
 
+/* Presses the page's default button and waits for the page after it. */
+HWND Continue(HWND frame, HWND page, Page next)
+{
+    Click(page, IDC_CONTINUE);
+    return WaitForPage(frame, next);
+}
+
+/* Continue on each of the three pages in turn. */
+void ContinueThroughAllPages(HWND frame)
+{
+    const Page pages[] = {PAGE1, PAGE2, PAGE3};
+    for (Page expected : pages) {
+        HWND page = WaitForPage(frame, expected);
+        ASSERT_TRUE(page != NULL) << expected;
+        Click(page, IDC_CONTINUE);
+    }
+}
+
 /* Answers the stop question that must now be up, after checking it. */
 void AnswerStop(const Uninstaller &run, int answer)
 {
@@ -146,8 +165,7 @@ void AnswerStop(const Uninstaller &run, int answer)
 TEST_F(Installed, ContinueContinueOkRemovesEverythingAndTheUninstallerWithItsFolder)
 {
     Uninstaller run;
-    ASSERT_TRUE(Start(run));
-    HWND frame = WaitForFrame(run);
+    HWND frame = Launch(run);
     ASSERT_TRUE(frame != NULL);
 
     HWND page = WaitForPage(frame, PAGE1);
@@ -185,13 +203,11 @@ TEST_F(Installed, ContinueContinueOkRemovesEverythingAndTheUninstallerWithItsFol
 TEST_F(Installed, BackOnPage2ShowsPage1AgainAndTheRemovalRunsOnlyAfterTheLastContinue)
 {
     Uninstaller run;
-    ASSERT_TRUE(Start(run));
-    HWND frame = WaitForFrame(run);
+    HWND frame = Launch(run);
     ASSERT_TRUE(frame != NULL);
     HWND page = WaitForPage(frame, PAGE1);
     ASSERT_TRUE(page != NULL);
-    Click(page, IDC_CONTINUE);
-    page = WaitForPage(frame, PAGE2);
+    page = Continue(frame, page, PAGE2);
     ASSERT_TRUE(page != NULL);
     EXPECT_EQ("Back", ItemText(page, IDC_BACK));
     Click(page, IDC_BACK);
@@ -200,8 +216,7 @@ TEST_F(Installed, BackOnPage2ShowsPage1AgainAndTheRemovalRunsOnlyAfterTheLastCon
     ASSERT_TRUE(page != NULL);
     ExpectTexts(page, IDC_PROMPT1_TOP, PAGE1_TOP, "", "");
     EXPECT_TRUE(Exists(folder + "\\readme.txt"));
-    Click(page, IDC_CONTINUE);
-    page = WaitForPage(frame, PAGE2);
+    page = Continue(frame, page, PAGE2);
     ASSERT_TRUE(page != NULL);
     ExpectTexts(page, IDC_PROMPT2_TOP, PAGE2_TOP, PAGE2_MIDDLE, "");
     EXPECT_TRUE(Exists(folder + "\\readme.txt"));
@@ -219,14 +234,12 @@ TEST_F(Installed, CancelAnsweredNoKeepsThePageAndYesOnPage1OrPage2EndsWithNothin
     for (int stopOnPage = 1; stopOnPage <= 2; stopOnPage++) {
         SCOPED_TRACE(stopOnPage);
         Uninstaller run;
-        ASSERT_TRUE(Start(run));
-        HWND frame = WaitForFrame(run);
+        HWND frame = Launch(run);
         ASSERT_TRUE(frame != NULL);
         HWND page = WaitForPage(frame, PAGE1);
         ASSERT_TRUE(page != NULL);
         if (stopOnPage == 2) {
-            Click(page, IDC_CONTINUE);
-            page = WaitForPage(frame, PAGE2);
+            page = Continue(frame, page, PAGE2);
             ASSERT_TRUE(page != NULL);
         }
 
@@ -248,8 +261,7 @@ TEST_F(Installed, CancelAnsweredNoKeepsThePageAndYesOnPage1OrPage2EndsWithNothin
 TEST_F(Installed, EnterTabAndEscapeWorkThroughTheDialogManager)
 {
     Uninstaller run;
-    ASSERT_TRUE(Start(run));
-    HWND frame = WaitForFrame(run);
+    HWND frame = Launch(run);
     ASSERT_TRUE(frame != NULL);
     HWND page = WaitForPage(frame, PAGE1);
     ASSERT_TRUE(page != NULL);
@@ -279,16 +291,13 @@ TEST_F(Installed, EnterTabAndEscapeWorkThroughTheDialogManager)
 TEST_F(Installed, EscapeKeepsPage3AndClosingTheFrameWithYesSkipsTheCleanupCopy)
 {
     Uninstaller run;
-    ASSERT_TRUE(Start(run));
-    HWND frame = WaitForFrame(run);
+    HWND frame = Launch(run);
     ASSERT_TRUE(frame != NULL);
     HWND page = WaitForPage(frame, PAGE1);
     ASSERT_TRUE(page != NULL);
-    Click(page, IDC_CONTINUE);
-    page = WaitForPage(frame, PAGE2);
+    page = Continue(frame, page, PAGE2);
     ASSERT_TRUE(page != NULL);
-    Click(page, IDC_CONTINUE);
-    page = WaitForPage(frame, PAGE3);
+    page = Continue(frame, page, PAGE3);
     ASSERT_TRUE(page != NULL);
     EXPECT_TRUE(GetDlgItem(page, IDC_CANCEL) == NULL) << "page 3 has no Cancel";
 
@@ -313,15 +322,9 @@ TEST_F(Installed, EscapeKeepsPage3AndClosingTheFrameWithYesSkipsTheCleanupCopy)
 TEST_F(Installed, WithoutAnArgumentTheThreePagesRunAndNothingIsRemoved)
 {
     Uninstaller run;
-    ASSERT_TRUE(Start(run, false));
-    HWND frame = WaitForFrame(run);
+    HWND frame = Launch(run, false);
     ASSERT_TRUE(frame != NULL);
-    const Page pages[] = {PAGE1, PAGE2, PAGE3};
-    for (Page expected : pages) {
-        HWND page = WaitForPage(frame, expected);
-        ASSERT_TRUE(page != NULL) << expected;
-        Click(page, IDC_CONTINUE);
-    }
+    ASSERT_NO_FATAL_FAILURE(ContinueThroughAllPages(frame));
     EXPECT_EQ(0, WaitForExit(run));
     ExpectNothingRemoved();
 }
@@ -330,15 +333,9 @@ TEST_F(Installed, AHiddenFrameStillMovesFromPageToPage)
 {
     /* Nothing repaints a hidden frame, so a closed page must wake the loop itself. */
     Uninstaller run;
-    ASSERT_TRUE(Start(run, false, SW_HIDE));
-    HWND frame = WaitForFrame(run);
+    HWND frame = Launch(run, false, SW_HIDE);
     ASSERT_TRUE(frame != NULL);
     EXPECT_FALSE(IsWindowVisible(frame));
-    const Page pages[] = {PAGE1, PAGE2, PAGE3};
-    for (Page expected : pages) {
-        HWND page = WaitForPage(frame, expected);
-        ASSERT_TRUE(page != NULL) << expected;
-        Click(page, IDC_CONTINUE);
-    }
+    ASSERT_NO_FATAL_FAILURE(ContinueThroughAllPages(frame));
     EXPECT_EQ(0, WaitForExit(run));
 }
