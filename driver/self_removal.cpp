@@ -6,8 +6,8 @@
  * system deletes the copy once it has ended.
  */
 #include "driver/driver.h"
+#include "removal/records.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,12 +20,10 @@ static char CleanupCommandLine[32767];
 
 int DeferOwnPath(const char *path)
 {
-    for (size_t i = 0; path[i] != '\0'; i++) {
-        if (toupper((unsigned char)path[i]) != toupper((unsigned char)ModulePath[i]))
-            return 0;
-    }
-
     size_t pathLength = strlen(path);
+    if (!IsLeadingPartOf(path, pathLength, ModulePath))
+        return 0;
+
     if (PendingRemovalList == NULL) {
         char *list = (char *)malloc(pathLength + 3);
         if (list == NULL)

@@ -4,47 +4,38 @@
  * byte for byte before it returns.
  */
 #include "removal/removal.h"
+#include "removal/records.h"
 
 #include <string.h>
 
-struct RootName {
-    const char *name;
-    int length;
-    HKEY key;
-};
-
-static const RootName ROOT_NAMES[] = {
-    {"HKEY_CLASSES_ROOT", 17, HKEY_CLASSES_ROOT},
-    {"HKCR", 4, HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_USER", 17, HKEY_CURRENT_USER},
-    {"HKCU", 4, HKEY_CURRENT_USER},
-    {"HKEY_LOCAL_MACHINE", 18, HKEY_LOCAL_MACHINE},
-    {"HKLM", 4, HKEY_LOCAL_MACHINE},
-    {"HKEY_USERS", 10, HKEY_USERS},
-    {"HKU", 3, HKEY_USERS},
-    {"HKEY_CURRENT_CONFIG", 19, HKEY_CURRENT_CONFIG},
-    {"HKCC", 4, HKEY_CURRENT_CONFIG},
-};
-
+/* The system's predefined keys, by the shared table's roots. */
 HKEY RootKeyFromName(const char *text, int length)
 {
-    for (const RootName &root : ROOT_NAMES) {
-        if (root.length == length && _strnicmp(root.name, text, (size_t)length) == 0)
-            return root.key;
+    switch (RegistryRootFromName(text, length < 0 ? 0 : (size_t)length)) {
+    case ROOT_CLASSES_ROOT:
+        return HKEY_CLASSES_ROOT;
+    case ROOT_CURRENT_USER:
+        return HKEY_CURRENT_USER;
+    case ROOT_LOCAL_MACHINE:
+        return HKEY_LOCAL_MACHINE;
+    case ROOT_USERS:
+        return HKEY_USERS;
+    case ROOT_CURRENT_CONFIG:
+        return HKEY_CURRENT_CONFIG;
+    case ROOT_UNKNOWN:
+        break;
     }
     return NULL;
 }
 
 ErrorRef RemoveRegistryItem(char *item)
 {
-    char *first = strchr(item, '\\');
-    if (first == NULL)
-        return NULL;
-    HKEY root = RootKeyFromName(item, (int)(first - item));
-    char *keyPath = first + 1;
-    char *last = strrchr(keyPath, '\\');
-    if (last == NULL)
-        return NULL; /* "ROOT\name" never names the root key itself */
+    RegistryItemParts parts;
+    if (!SplitRegistryItem(item, strlen(item), &parts))
+        return NULL; /* "ROOT" or "ROOT\name" never names the root key itself */
+    HKEY root = RootKeyFromName(item, (int)parts.rootLength);
+    char *keyPath = item + parts.keyPath;
+    char *last = item + parts.valueName - 1;
 
     *last = '\0';
     ErrorRef result;

@@ -5,6 +5,7 @@
  */
 #include "removal/removal.h"
 #include "driver/driver.h"
+#include "removal/records.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -33,53 +34,6 @@ ErrorRef ReadBlock(HANDLE file, char *block, int count)
     return NULL;
 }
 
-static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-/* A tree root must be fully qualified and lie below a drive or share root, and
-   must not climb back up: "." or "C:\" in a log must never empty a folder that
-   the current folder or the drive decides. */
-static bool IsSafeTreeRoot(const char *path)
-{
-    size_t length = strlen(path);
-    while (length > 0 && IsSeparator(path[length - 1]))
-        length--;
-
-    size_t rest; /* where the part below the drive or share root begins */
-    if (length >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' &&
-        IsSeparator(path[2])) {
-        rest = 3;
-    } else if (length >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-        size_t at = 2, parts = 0;
-        while (parts < 2) {
-            size_t start = at;
-            while (at < length && !IsSeparator(path[at]))
-                at++;
-            if (at == start || at >= length)
-                return false; /* an empty server or share, or nothing below the share */
-            at++;
-            parts++;
-        }
-        rest = at;
-    } else {
-        return false;
-    }
-
-    bool below = false;
-    for (size_t at = rest; at < length;) {
-        size_t start = at;
-        while (at < length && !IsSeparator(path[at]))
-            at++;
-        size_t part = at - start;
-        if ((part == 1 && path[start] == '.') ||
-            (part == 2 && path[start] == '.' && path[start + 1] == '.'))
-            return false;
-        if (part > 0)
-            below = true;
-        at++;
-    }
-    return below;
-}
-
 static void RemoveTreeRecord(const char *argument)
 {
     char path[MAX_PATH];
@@ -91,27 +45,39 @@ static void RemoveTreeRecord(const char *argument)
     memcpy(path, argument, length + 1);
     if (DeferOwnPath(path))
         return;
-    if (!IsSafeTreeRoot(path)) {
+    if (!IsSafeTreeRoot(path, length)) {
         RecordErrorCode(ERROR_INVALID_PARAMETER, "RemoveTree", "%s", path);
         return;
     }
     RemoveTree(path, "*.*");
 }
 
-static void CarryOut(char *record)
+static void CarryOut(char *record, size_t length)
 {
-    if (_strnicmp(record, "file:", 5) == 0) {
-        if (!DeferOwnPath(record + 5))
-            CheckedDeleteFile(record + 5);
-    } else if (_strnicmp(record, "dir:", 4) == 0) {
-        if (!DeferOwnPath(record + 4))
-            CheckedRemoveDirectory(record + 4);
-    } else if (_strnicmp(record, "dirw:", 5) == 0) {
-        RemoveTreeRecord(record + 5);
-    } else if (_strnicmp(record, "key:", 4) == 0) {
-        RemoveRegistryItem(record + 4);
-    } else if (_strnicmp(record, "link:", 5) == 0) {
-        CheckedDeleteFile(record + 5);
+    size_t at;
+    char *argument;
+    switch (RecordKindOf(record, length, &at)) {
+    case RECORD_FILE:
+        argument = record + at;
+        if (!DeferOwnPath(argument))
+            CheckedDeleteFile(argument);
+        break;
+    case RECORD_DIR:
+        argument = record + at;
+        if (!DeferOwnPath(argument))
+            CheckedRemoveDirectory(argument);
+        break;
+    case RECORD_DIRW:
+        RemoveTreeRecord(record + at);
+        break;
+    case RECORD_KEY:
+        RemoveRegistryItem(record + at);
+        break;
+    case RECORD_LINK:
+        CheckedDeleteFile(record + at);
+        break;
+    case RECORD_NONE:
+        break;
     }
 }
 
@@ -148,14 +114,8 @@ ErrorRef ProcessRemovalLog(const char *logPath)
         if ((unsigned char)block[at] < 0x20)
             block[at] = '\0';
     }
-    for (size_t at = 0; at < size;) {
-        if (block[at] == '\0') {
-            at++;
-            continue;
-        }
-        char *record = block + at;
-        at += strlen(record);
-        CarryOut(record);
-    }
+    size_t at = 0, start, length;
+    while (NextRecord(block, size, &at, &start, &length))
+        CarryOut(block + start, length);
     return NULL;
 }

@@ -6,6 +6,7 @@
  */
 #include "removal/removal.h"
 #include "driver/driver.h"
+#include "removal/records.h"
 
 #include <string.h>
 
@@ -61,15 +62,17 @@ static bool IsDotName(const char *name)
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-/* The system gives bare names; anything before a separator is not the entry's own. */
-static const char *OwnName(const char *name)
+/* The DBCS lead bytes of the ANSI code page the listing's names come in. */
+static const unsigned char *AnsiLeadBytes()
 {
-    const char *cut = strrchr(name, '\\');
-    if (cut == NULL)
-        cut = strrchr(name, '/');
-    if (cut == NULL)
-        cut = strrchr(name, ':');
-    return cut == NULL ? name : cut + 1;
+    static unsigned char leadBytes[256];
+    static bool known = false;
+    if (!known) {
+        for (int byte = 0; byte < 256; byte++)
+            leadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) ? 1 : 0;
+        known = true;
+    }
+    return leadBytes;
 }
 
 ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, UINT32 *endFlag)
@@ -108,8 +111,14 @@ ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, 
         if (!IsDotName(found.cFileName))
             break;
     }
-    const char *name = OwnName(found.cFileName);
-    memmove(info->name, name, strlen(name) + 1);
+    /* A Unicode name that the narrow listing can only spell with a separator
+       ("x\\..") or a trailing dot would lead out of the tree: it ends the tree. */
+    if (!IsAddressableName(found.cFileName, AnsiLeadBytes())) {
+        CheckedFindClose(CurrentFindHandle);
+        CurrentFindHandle = NULL;
+        return RecordErrorCode(ERROR_INVALID_NAME, "FindNextFile", "%s", directory);
+    }
+    memmove(info->name, found.cFileName, strlen(found.cFileName) + 1);
     CopyFound(info, &found);
     *endFlag = 0;
     return NULL;

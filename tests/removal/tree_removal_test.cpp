@@ -218,3 +218,35 @@ TEST(RemoveTree, PathsTooLongForItsBuffersEndTheTree)
     DeleteFileW((L"\\\\?\\" + wide + L"\\a-name-past-the-limit.txt").c_str());
     WipeTree(box);
 }
+
+TEST(RemoveTree, ANameTheNarrowListingSpellsWithASeparatorEndsTheTreeInsideIt)
+{
+    ForgetDeferrals();
+    /* Fullwidth reverse solidus, colon and full stops: best fit turns them into
+       "x\.." and "y:..", which would lead to the tree's parent. */
+    for (const wchar_t *name : {L"x\xff3c\xff0e\xff0e", L"y\xff1a\xff0e\xff0e", L"z\xff0e"}) {
+        std::string box = Sandbox("tree-foreign");
+        std::string tree = box + "\\tree";
+        MakeDirectory(tree);
+        MakeFile(box + "\\canary.txt");
+        std::wstring wideTree(tree.begin(), tree.end()), foreign = wideTree + L"\\" + name;
+        ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), NULL));
+        HANDLE inside = CreateFileW((foreign + L"\\inside.txt").c_str(), GENERIC_WRITE, 0, NULL,
+                                    CREATE_ALWAYS, 0, NULL);
+        CloseHandle(inside);
+
+        std::string left;
+        ErrorRef result = RemoveTreeAt(tree, &left);
+        ASSERT_EQ(&ErrorRecord, result);
+        EXPECT_EQ((DWORD)ERROR_INVALID_NAME, result->code);
+        EXPECT_NE(nullptr, strstr(result->text, tree.c_str())) << result->text;
+        EXPECT_EQ(tree, left);
+        EXPECT_EQ(nullptr, CurrentFindHandle);
+        EXPECT_TRUE(Exists(box + "\\canary.txt"));
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((foreign + L"\\inside.txt").c_str()));
+
+        DeleteFileW((foreign + L"\\inside.txt").c_str());
+        RemoveDirectoryW(foreign.c_str());
+        WipeTree(box);
+    }
+}

@@ -1,0 +1,81 @@
+/*
+ * What the removal log says, judged as text alone: where records start and end,
+ * their kinds, the pieces of a registry item, and the path spellings that the
+ * removal refuses. No operating system here: the uninstaller and the log
+ * checker both call these, so the two can never read a record differently.
+ * Everything takes plain bytes and lengths; nothing allocates.
+ */
+#pragma once
+
+#include <stddef.h>
+
+/* Path buffers hold this many bytes, terminator included. */
+const size_t PATH_BUFFER_SIZE = 260;
+
+enum RecordKind {
+    RECORD_NONE = 0, /* no kind: passed over */
+    RECORD_FILE,
+    RECORD_DIR,
+    RECORD_DIRW,
+    RECORD_KEY,
+    RECORD_LINK,
+};
+
+/* Every byte below 0x20 separates records; every other byte belongs to one. */
+inline bool IsRecordSeparator(unsigned char byte) { return byte < 0x20; }
+
+/* The next record at or after *at: its offset and length. Moves *at past it;
+   false when only separators are left. */
+bool NextRecord(const char *bytes, size_t size, size_t *at, size_t *start, size_t *length);
+
+/* The kind by its prefix, ASCII case aside, tried in the order file:, dir:,
+   dirw:, key:, link:. *argument is the offset right after the prefix's colon. */
+RecordKind RecordKindOf(const char *record, size_t length, size_t *argument);
+/* "file:" and so on; "" for RECORD_NONE. */
+const char *RecordPrefix(RecordKind kind);
+
+/* ASCII case aside, equal over n bytes. */
+bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n);
+/* True when `part` (length bytes) is, ASCII case aside, a leading part of the
+   zero-terminated `whole` or all of it: the test that keeps the program's own
+   paths for its clean-up copy. */
+bool IsLeadingPartOf(const char *part, size_t length, const char *whole);
+
+/* Registry items: "ROOT\key path\value name", or "ROOT\key path\" for the key. */
+enum RegistryRoot {
+    ROOT_UNKNOWN = 0,
+    ROOT_CLASSES_ROOT,
+    ROOT_CURRENT_USER,
+    ROOT_LOCAL_MACHINE,
+    ROOT_USERS,
+    ROOT_CURRENT_CONFIG,
+};
+
+struct RegistryItemParts {
+    size_t rootLength;      /* characters before the first backslash */
+    size_t keyPath;         /* offset of the key path, after the first backslash */
+    size_t keyPathLength;   /* up to the last backslash; may be 0 */
+    size_t valueName;       /* offset after the last backslash */
+    size_t valueNameLength; /* 0: the item names the key itself */
+};
+
+/* The root of the same name and exact length, ASCII case aside. */
+RegistryRoot RegistryRootFromName(const char *text, size_t length);
+/* The root names in the order they are tried, for messages. */
+const char *RegistryRootName(size_t index);
+const size_t REGISTRY_ROOT_NAMES = 10;
+RegistryRoot RegistryRootAt(size_t index);
+/* False when the item names nothing: fewer than two backslashes. */
+bool SplitRegistryItem(const char *item, size_t length, RegistryItemParts *parts);
+
+/* A tree root must be fully qualified, lie below a drive or share root and not
+   climb back up. \\?\ and \\.\ paths are judged as what they spell; any other
+   device path is refused. */
+bool IsSafeTreeRoot(const char *path, size_t length);
+
+/* A name from a directory listing that the narrow interface can address as
+   itself: no separator, colon or wildcard in it (a best-fit conversion or a
+   foreign file system made it), and no trailing dot or blank (stripped from a
+   path). leadBytes: 256 flags for the DBCS lead bytes of the code page the name
+   is in, or null for a single-byte code page. "." and ".." are not judged here. */
+bool IsAddressableName(const char *name, const unsigned char *leadBytes);
