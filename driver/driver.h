@@ -22,5 +22,13 @@ extern char *PendingRemovalList;    /* "\"a\" \"b\"", deferred paths; null when 
 /* 1 when path is (ASCII case aside) a leading part of ModulePath: it is then
    listed for the clean-up copy and the caller must leave it in place. */
 int DeferOwnPath(const char *path);
-/* Places the temporary copy and starts it on the listed paths; waits for nothing. */
+/* Places the temporary copy and starts it on the listed paths; waits for nothing.
+   Starts nothing unless the copy is a new file with the program's own bytes. */
 void LaunchCleanupCopy();
+
+typedef DWORD(WINAPI *TempPathQuery)(DWORD length, LPSTR buffer);
+/* The temporary folder from GetTempPath2A when given, else from GetTempPathA;
+   its length as the call answered it. */
+DWORD GetTempFolder(TempPathQuery getTempPath2, char folder[MAX_PATH]);
+/* Called, when set, between the writing of the copy and its opening. */
+extern void (*CleanupCopyWritten)(const char *copyPath);

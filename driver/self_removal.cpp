@@ -3,7 +3,9 @@
  * folder that holds it, while it runs: such paths are listed here instead, and
  * at the end a temporary copy of the program is started in clean-up mode on
  * them. The copy is opened delete-on-close and inherits that handle, so the
- * system deletes the copy once it has ended.
+ * system deletes the copy once it has ended. Only a file that this run wrote,
+ * that nobody else may write while it is held, and whose bytes are the
+ * program's own, is ever started: others may create files in a temporary folder.
  */
 #include "driver/driver.h"
 #include "removal/records.h"
@@ -13,6 +15,8 @@
 
 char ModulePath[MAX_PATH];       /* own full path; filled in wizard mode only */
 char *PendingRemovalList = NULL; /* deferred paths, quoted, one blank apart; never freed */
+
+void (*CleanupCopyWritten)(const char *copyPath) = NULL; /* test seam; null in the product */
 
 static const char COPY_NAME[] = "uninstallqx.exe";
 /* CreateProcessA takes at most 32,767 characters, terminator included. */
@@ -98,23 +102,75 @@ static void BuildCleanupCommandLine(const char *copyPath)
     }
 }
 
+DWORD GetTempFolder(TempPathQuery getTempPath2, char folder[MAX_PATH])
+{
+    if (getTempPath2 != NULL)
+        return getTempPath2(MAX_PATH, folder);
+    return GetTempPathA(MAX_PATH, folder);
+}
+
+/* Whether the held copy reads, byte for byte, as the program's own file. */
+static bool SameBytesAsProgram(HANDLE copy)
+{
+    HANDLE program = CreateFileA(ModulePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 NULL, OPEN_EXISTING, 0, NULL);
+    if (program == INVALID_HANDLE_VALUE)
+        return false;
+    static char ours[4096], theirs[4096];
+    bool same;
+    for (;;) {
+        DWORD ourLength = 0, theirLength = 0;
+        same = ReadFile(program, ours, sizeof ours, &ourLength, NULL) &&
+               ReadFile(copy, theirs, sizeof theirs, &theirLength, NULL) &&
+               ourLength == theirLength && memcmp(ours, theirs, ourLength) == 0;
+        if (!same || ourLength == 0)
+            break;
+    }
+    CloseHandle(program);
+    return same;
+}
+
 void LaunchCleanupCopy()
 {
     if (PendingRemovalList == NULL)
         return;
 
+    /* Where the system has it, GetTempPath2A gives a process running as SYSTEM
+       a folder that no other account may write; everyone else the usual one. */
+    TempPathQuery getTempPath2 = (TempPathQuery)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "GetTempPath2A");
     char tempDirectory[MAX_PATH];
-    DWORD length = GetTempPathA(MAX_PATH, tempDirectory);
+    DWORD length = GetTempFolder(getTempPath2, tempDirectory);
     if (length == 0 || length + sizeof COPY_NAME > MAX_PATH)
         return; /* no temporary folder, or no room for the copy's name in it */
     char copyPath[MAX_PATH];
     lstrcpyA(copyPath, tempDirectory);
     lstrcatA(copyPath, COPY_NAME);
 
-    CopyFileA(ModulePath, copyPath, FALSE);
+    /* Whatever stands at that name may be someone else's program: it must go,
+       and the copy must be a new file; otherwise nothing is started. */
+    if (!DeleteFileA(copyPath) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return;
+    if (!CopyFileA(ModulePath, copyPath, TRUE))
+        return;
+    if (CleanupCopyWritten != NULL)
+        CleanupCopyWritten(copyPath);
+    /* Shared for reading only: while this handle or the copy's inherited one is
+       open, nobody may write, rename or delete the file; and the open fails if
+       anyone already holds it for writing. */
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
-    HANDLE copy = CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    HANDLE copy = CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ, &inheritable,
+                              OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (copy == INVALID_HANDLE_VALUE) {
+        DeleteFileA(copyPath);
+        return;
+    }
+    /* Between the copy and the open, the same account's other programs may
+       still have written to it. */
+    if (!SameBytesAsProgram(copy)) {
+        CloseHandle(copy); /* the last handle: the system deletes the file */
+        return;
+    }
 
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);

@@ -204,3 +204,110 @@ TEST(LaunchCleanupCopy, AnUninstallerStartedInsideItsFolderStillRemovesIt)
     EXPECT_TRUE(GoneWithin(TempDirectory() + "uninstallqx.exe", 10000));
     WipeTree(box);
 }
+
+namespace {
+
+/* Someone else's program: started, it leaves "<its path>.started". */
+std::string LeaveMarkerExe()
+{
+    std::string product = UninstallExe();
+    return product.substr(0, product.find_last_of('\\') + 1) + "leave_marker.exe";
+}
+
+/* The real uninstaller, walked through its three pages on a log that names it
+   and its folder; its exit code. */
+long UninstallWithWizard(const std::string &program, const std::string &app, const std::string &log)
+{
+    MakeFile(log, "file:" + program + "\r\ndir:" + app + "\\\r\n");
+    wizarddriver::Uninstaller run;
+    if (!wizarddriver::Start(Quoted(program) + " " + Quoted(log), run))
+        return -1;
+    HWND frame = wizarddriver::WaitForFrame(run);
+    for (wizarddriver::Page page : {wizarddriver::PAGE1, wizarddriver::PAGE2, wizarddriver::PAGE3}) {
+        HWND shown = frame ? wizarddriver::WaitForPage(frame, page) : NULL;
+        if (shown == NULL)
+            return -1;
+        wizarddriver::Click(shown, IDC_CONTINUE);
+    }
+    return wizarddriver::WaitForExit(run);
+}
+
+void OverwriteWithMarkerProgram(const char *copyPath)
+{
+    CopyFileA(LeaveMarkerExe().c_str(), copyPath, FALSE);
+}
+
+} // namespace
+
+/* Another program at the copy's path, held open with read and delete sharing
+   (by this process, not the uninstaller), or not held at all. */
+TEST(LaunchCleanupCopy, AProgramPlantedAtTheCopysPathNeverRuns)
+{
+    for (bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held open" : "not held");
+        std::string box = Sandbox("planted"), temp = box + "\\temp", app = box + "\\Vorblend";
+        std::string planted = temp + "\\uninstallqx.exe", program = Install(app);
+        MakeDirectory(temp);
+        ASSERT_TRUE(CopyFileA(LeaveMarkerExe().c_str(), planted.c_str(), FALSE));
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (held)
+            holder = CreateFileA(planted.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 NULL, OPEN_EXISTING, 0, NULL);
+        TemporaryFolder temporary(temp + "\\");
+
+        EXPECT_EQ(0, UninstallWithWizard(program, app, box + "\\removal.log"));
+        if (held) {
+            Sleep(2500); /* a started copy would have paused and removed by now */
+            EXPECT_TRUE(Exists(program));
+            CloseHandle(holder);
+        } else {
+            EXPECT_TRUE(GoneWithin(app, 15000));
+            EXPECT_TRUE(GoneWithin(planted, 15000));
+        }
+        EXPECT_TRUE(Missing(planted + ".started"));
+        WipeTree(box);
+    }
+}
+
+/* Written over between the copy and its opening: not started, and gone once
+   the launch lets go of it. */
+TEST(LaunchCleanupCopy, ACopyThatIsNotTheProgramIsNotStarted)
+{
+    std::string box = Sandbox("launch-changed");
+    std::string program = Install(box + "\\app"), copy = box + "\\uninstallqx.exe";
+    TemporaryFolder temporary(box + "\\");
+    StartOver(program);
+    DeferOwnPath(program.c_str());
+    CleanupCopyWritten = OverwriteWithMarkerProgram;
+    LaunchCleanupCopy();
+    CleanupCopyWritten = NULL;
+    Sleep(2500);
+    EXPECT_TRUE(Missing(copy + ".started"));
+    EXPECT_TRUE(Missing(copy));
+    EXPECT_TRUE(Exists(program));
+    StartOver("");
+    WipeTree(box);
+}
+
+DWORD WINAPI SystemTemp(DWORD length, LPSTR buffer)
+{
+    lstrcpynA(buffer, "C:\\Windows\\SystemTemp\\", length);
+    return 22;
+}
+
+TEST(GetTempFolder, TakesGetTempPath2AWhereItExistsElseGetTempPathA)
+{
+    struct Case {
+        TempPathQuery getTempPath2;
+        std::string folder;
+    } cases[] = {
+        {SystemTemp, "C:\\Windows\\SystemTemp\\"},
+        {NULL, TempDirectory()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.folder);
+        char folder[MAX_PATH] = "";
+        EXPECT_EQ(c.folder.size(), GetTempFolder(c.getTempPath2, folder));
+        EXPECT_EQ(c.folder, folder);
+    }
+}
