@@ -112,11 +112,11 @@ ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, 
             break;
     }
     /* A Unicode name that the narrow listing can only spell with a separator
-       ("x\\..") or a trailing dot would lead out of the tree: it ends the tree. */
+       ("x\..") or a trailing dot would lead out of the tree: it ends the tree. */
     if (!IsAddressableName(found.cFileName, AnsiLeadBytes())) {
         CheckedFindClose(CurrentFindHandle);
         CurrentFindHandle = NULL;
-        return RecordErrorCode(ERROR_INVALID_NAME, "FindNextFile", "%s", directory);
+        return RecordErrorCode(ERROR_INVALID_NAME, "RemoveTree", "%s", directory);
     }
     memmove(info->name, found.cFileName, strlen(found.cFileName) + 1);
     CopyFound(info, &found);
