@@ -14,6 +14,15 @@
 /* One empty directory or one file; the path is used exactly as given. */
 ErrorRef RemovePath(const char *path);
 
+/* silent_mode.cpp */
+
+/* 1 for "/S", "/s", "-S" or "-s": the switch, second on the command line, that
+   removes without showing anything. */
+int IsSilentSwitch(const char *argument);
+/* Wizard mode's removal and clean-up copy with no window at all; ends the
+   process with code 0. */
+[[noreturn]] void SilentMode(const char *logPath);
+
 /* self_removal.cpp */
 
 extern char ModulePath[MAX_PATH];   /* own full path; filled in wizard mode only */

@@ -18,6 +18,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 
     if (__argc > 1 && _stricmp(__argv[1], "-u") == 0)
         CleanupMode(__argc, __argv);
+    /* The log, then "/S" or the like: the same removal, with no window at all. */
+    if (__argc > 2 && IsSilentSwitch(__argv[2]))
+        SilentMode(__argv[1]);
 
     GetModuleFileNameA(NULL, ModulePath, sizeof ModulePath);
     /* Without the class there is no frame; without the frame no wizard. Either

@@ -31,7 +31,10 @@ class Installed : public ::testing::Test {
 protected:
     std::string box, folder, exe, log, key;
 
-    void SetUp() override
+    void SetUp() override { Install(); }
+
+    /* Also called again by a test that removes more than one installation. */
+    void Install()
     {
         const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
         box = Sandbox(std::string("e2e-") + info->name());
@@ -338,4 +341,58 @@ TEST_F(Installed, AHiddenFrameStillMovesFromPageToPage)
     EXPECT_FALSE(IsWindowVisible(frame));
     ASSERT_NO_FATAL_FAILURE(ContinueThroughAllPages(frame));
     EXPECT_EQ(0, WaitForExit(run));
+}
+
+/* Waits for the run to end while watching for any window of the program's
+   class or any message box of its own; the exit code, as WaitForExit gives it. */
+static long WaitForExitUnseen(Uninstaller &run, bool *windowSeen)
+{
+    for (int polls = 0; polls < 300 && WaitForSingleObject(run.process, 50) == WAIT_TIMEOUT;
+         polls++) {
+        if (FindWindowA("Uninstall", NULL) != NULL || FindTopLevel(run.id, "#32770", NULL) != NULL)
+            *windowSeen = true;
+    }
+    return WaitForExit(run);
+}
+
+TEST_F(Installed, SilentSwitchRemovesEverythingUnseenAndAnyOtherSecondArgumentShowsPage1)
+{
+    const struct {
+        const char *second;
+        bool silent;
+    } cases[] = {{"/S", true}, {"/s", true}, {"-S", true}, {"-s", true},
+                 {"/x", false}, {"/silent", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.second);
+        Install();
+        Uninstaller run;
+        ASSERT_TRUE(Start(Quoted(exe) + " " + Quoted(log) + " " + c.second + " ignored", run));
+        if (c.silent) {
+            bool windowSeen = false;
+            EXPECT_EQ(0, WaitForExitUnseen(run, &windowSeen));
+            EXPECT_FALSE(windowSeen);
+            EXPECT_TRUE(Missing(box + "\\Desktop\\Vorblend.lnk"));
+            EXPECT_FALSE(KeyExists(key));
+            /* The folder held the files, the tree and the uninstaller. */
+            EXPECT_TRUE(GoneWithin(folder, 10000));
+            EXPECT_TRUE(GoneWithin(CopyName(), 10000));
+        } else {
+            HWND frame = WaitForFrame(run);
+            ASSERT_TRUE(frame != NULL);
+            HWND page = WaitForPage(frame, PAGE1);
+            ASSERT_TRUE(page != NULL);
+            Click(page, IDC_CANCEL);
+            AnswerStop(run, IDYES);
+            EXPECT_EQ(0, WaitForExit(run));
+            ExpectNothingRemoved();
+        }
+    }
+
+    /* A log that is not there: nothing to do, and still no window. */
+    Uninstaller run;
+    ASSERT_TRUE(Start(Quoted(exe) + " " + Quoted(box + "\\absent.log") + " /S", run));
+    bool windowSeen = false;
+    EXPECT_EQ(0, WaitForExitUnseen(run, &windowSeen));
+    EXPECT_FALSE(windowSeen);
+    ExpectNothingRemoved();
 }
