@@ -7,6 +7,19 @@
 
 #include "syscalls/syscalls.h"
 
+/* library_search.cpp */
+
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesCall)(DWORD directoryFlags);
+#define LIBRARY_SEARCH_SYSTEM32 1          /* the system folder only */
+#define LIBRARY_SEARCH_NO_CURRENT_FOLDER 2 /* fallback: all but the current folder */
+
+/* Restricts where libraries are loaded from, through setDefault when it is
+   given (null: the call is absent) and SetDllDirectoryA("") otherwise; says
+   which of the two it used. */
+int RestrictLibrarySearch(SetDefaultDllDirectoriesCall setDefault);
+/* The same, with the call looked up in kernel32; the first thing WinMain does. */
+int RestrictLibrarySearch();
+
 /* cleanup_mode.cpp */
 
 /* argv[2..] are removed in order after a pause; ends the process with code 0. */

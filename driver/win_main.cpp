@@ -14,7 +14,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     InstanceHandle = instance;
     /* The clean-up copy runs from the temporary folder, where anything may lie
        beside it: libraries are loaded from the system folder only. */
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    RestrictLibrarySearch();
 
     if (__argc > 1 && _stricmp(__argv[1], "-u") == 0)
         CleanupMode(__argc, __argv);

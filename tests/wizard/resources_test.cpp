@@ -278,3 +278,57 @@ TEST_F(Resources, TheIconHoldsA32And16PixelImageOf16ColoursEach)
     DestroyIcon(small);
     FreeLibrary(running);
 }
+
+TEST_F(Resources, TheManifestAsksForHighestAvailableDeclaresTheSystemsAndCommonControls6)
+{
+    std::set<std::string> names;
+    EnumResourceNamesA(module, MAKEINTRESOURCEA(24), CollectName, (LONG_PTR)&names);
+    EXPECT_EQ((std::set<std::string>{"#"}), names) << "one manifest, under a number";
+    std::set<WORD> languages;
+    EnumResourceLanguagesA(module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), CollectLanguage,
+                           (LONG_PTR)&languages);
+    EXPECT_EQ((std::set<WORD>{ENGLISH_US}), languages);
+    HRSRC found = FindResourceExA(module, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), ENGLISH_US);
+    ASSERT_TRUE(found != NULL);
+    std::string manifest((const char *)LockResource(LoadResource(module, found)),
+                         SizeofResource(module, found));
+    /* Windows refuses to start a program whose manifest has a wrong namespace,
+       token or version; Wine would run it anyway, so the texts are checked. */
+    const char *texts[] = {
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">",
+        "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
+        "<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>",
+        "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">",
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>", /* 7 */
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>", /* 8 */
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>", /* 8.1 */
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>", /* 10 and 11 */
+        "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+        "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" "
+        "language=\"*\"/>",
+    };
+    for (const char *text : texts)
+        EXPECT_NE(std::string::npos, manifest.find(text)) << text;
+    EXPECT_EQ(std::string::npos, manifest.find("requireAdministrator"));
+}
+
+TEST_F(Resources, TheImportTableNamesOnlyTheFourSystemLibrariesAndNoNewerLibraryCall)
+{
+    /* Loaded as an image resource, the file is laid out as an image: relative
+       addresses apply to its base (the handle without its two flag bits). */
+    const char *base = (const char *)((ULONG_PTR)module & ~(ULONG_PTR)3);
+    auto *headers = (const IMAGE_NT_HEADERS64 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
+    DWORD imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    std::set<std::string> libraries, calls;
+    for (auto *entry = (const IMAGE_IMPORT_DESCRIPTOR *)(base + imports); entry->Name; entry++) {
+        libraries.insert(Upper(base + entry->Name));
+        for (auto *thunk = (const ULONGLONG *)(base + entry->OriginalFirstThunk); *thunk; thunk++) {
+            if (!(*thunk & IMAGE_ORDINAL_FLAG64))
+                calls.insert(((const IMAGE_IMPORT_BY_NAME *)(base + *thunk))->Name);
+        }
+    }
+    EXPECT_EQ((std::set<std::string>{"ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL"}), libraries);
+    EXPECT_EQ(1u, calls.count("GetProcAddress"));
+    /* Missing from Windows 7 before its 2011 loader update: imported, it stops the start. */
+    EXPECT_EQ(0u, calls.count("SetDefaultDllDirectories"));
+}

@@ -8,6 +8,8 @@
 #include "support/test_support.h"
 #include "support/wizard_driver.h"
 
+#include <tlhelp32.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -395,4 +397,29 @@ TEST_F(Installed, SilentSwitchRemovesEverythingUnseenAndAnyOtherSecondArgumentSh
     EXPECT_EQ(0, WaitForExitUnseen(run, &windowSeen));
     EXPECT_FALSE(windowSeen);
     ExpectNothingRemoved();
+}
+
+TEST_F(Installed, ThePagesRunWithTheVersion6CommonControlsLoaded)
+{
+    /* The program imports no comctl32: only the manifest's dependency, sending
+       the dialogs' Button and Static classes to version 6, loads it, and from
+       the side-by-side store rather than system32. */
+    Uninstaller run;
+    HWND frame = Launch(run, false);
+    ASSERT_TRUE(frame != NULL);
+    ASSERT_TRUE(WaitForPage(frame, PAGE1) != NULL);
+    std::string comctl32;
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, run.id);
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(modules, &module); more; more = Module32Next(modules, &module)) {
+        if (_stricmp(module.szModule, "comctl32.dll") == 0)
+            comctl32 = module.szExePath;
+    }
+    CloseHandle(modules);
+    for (char &c : comctl32)
+        c = (char)tolower((unsigned char)c);
+    EXPECT_NE(std::string::npos, comctl32.find("\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.")) << comctl32;
+    ASSERT_NO_FATAL_FAILURE(ContinueThroughAllPages(frame));
+    EXPECT_EQ(0, WaitForExit(run));
 }
