@@ -76,6 +76,29 @@ void AddFinding(Findings *findings, size_t offset, Severity severity, const char
 void PrintFindings(FILE *out, const LogText *log, Findings *findings);
 void FreeFindings(Findings *findings);
 
+/* path_spelling.cpp: what the checker judges of a spelling that the
+   uninstaller never asks itself. */
+
+/* A drive path ("X:\", "X:/") or one that starts with two separators (a
+   share or a device path): it does not depend on the current folder. */
+bool IsFullyQualified(const char *path, size_t length);
+/* Where the first valid multi-byte UTF-8 sequence starts, or length. */
+size_t FindUtf8Sequence(const char *text, size_t length);
+/* The bytes printable in a message: ASCII as is, others as \xNN, cut after
+   about 60 characters with "...". */
+const char *QuoteText(const char *text, size_t length, char *buffer, size_t size);
+/* The candidate nearest to `word` (ASCII case aside, a transposition counts
+   one) when it is near enough to be a slip of the keyboard; null otherwise. */
+const char *NearestName(const char *word, size_t length, const char *const *candidates,
+                        size_t count);
+
+/* shared_folders.cpp */
+
+/* A folder that other programs share, judged by its spelling alone, any drive
+   letter, case and trailing separators aside. *description names it in the
+   generic form ("X:\Program Files"). */
+bool IsSharedFolder(const char *path, size_t length, const char **description);
+
 /* log_checks.cpp */
 
 struct CheckOptions {
@@ -99,6 +122,24 @@ bool FindUninstallerPath(const LogText *log, const CheckOptions *options, char *
                          size_t *record);
 /* Every static check over the whole log. */
 void CheckLog(const LogText *log, const CheckOptions *options, Findings *findings);
+
+/* record_checks.cpp: each record alone, as the uninstaller will carry it out. */
+
+/* What the record-by-record checks learn that the order checks need. */
+struct RecordFacts {
+    bool path;     /* a file-system path the order and repeat checks compare */
+    bool registry; /* a registry item they compare */
+    bool dirPending; /* a dir: that is removed at its turn (not deferred) */
+    bool treeRemoved; /* a dirw: whose tree is removed at its turn */
+};
+
+/* uninstaller: the program's own path, or null when unknown. */
+void CheckRecord(const LogText *log, size_t index, const char *uninstaller, RecordFacts *facts,
+                 Findings *findings);
+
+/* order_checks.cpp: the log as a whole, in O(n) hash look-ups per path byte. */
+
+void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings *findings);
 
 /* system_preview.cpp (Windows) or no_system_preview.cpp */
 

@@ -31,7 +31,7 @@ static void PrintHelp()
            "\n"
            "Checks:\n");
     for (size_t i = 0; i < CHECK_COUNT; i++)
-        printf("  %-22s %-7s %s\n", CHECKS[i].name,
+        printf("  %-24s %-7s %s\n", CHECKS[i].name,
                CHECKS[i].severity == SEVERITY_ERROR ? "error" : "warning", CHECKS[i].summary);
 }
 
