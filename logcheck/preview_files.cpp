@@ -227,6 +227,8 @@ static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk
     return true;
 }
 
+static const char *Plural(unsigned long count) { return count == 1 ? "" : "s"; }
+
 void PreviewTree(Preview *preview, size_t record, const char *argument)
 {
     if (TooLong(preview, record, argument))
@@ -250,18 +252,20 @@ void PreviewTree(Preview *preview, size_t record, const char *argument)
         snprintf(deferred, sizeof deferred, "; %lu kept for the clean-up copy", walk.deferred);
     if (walk.stopped) {
         AddLine(preview, record, TREE_STOPS,
-                "tree '%s' stops at '%s' (%s; %lu): %lu files, %lu folders and %lu links go before "
-                "it%s; it, what is listed after it and every folder above it up to the top stay",
-                argument, walk.at, walk.why, (unsigned long)walk.code, walk.files, walk.folders,
-                walk.links, deferred);
+                "tree '%s' stops at '%s' (%s; %lu): %lu file%s, %lu folder%s and %lu link%s go "
+                "before it%s; it, what is listed after it and every folder above it up to the top "
+                "stay",
+                argument, walk.at, walk.why, (unsigned long)walk.code, walk.files, Plural(walk.files),
+                walk.folders, Plural(walk.folders), walk.links, Plural(walk.links), deferred);
     } else if (!walk.found) {
         AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", argument);
     } else {
         char links[48] = "";
         if (walk.links > 0)
-            snprintf(links, sizeof links, ", %lu links (as links)", walk.links);
-        AddLine(preview, record, WILL_REMOVE_TREE, "will remove tree '%s': %lu files, %lu folders%s%s",
-                argument, walk.files, walk.folders, links, deferred);
+            snprintf(links, sizeof links, ", %lu link%s (as links)", walk.links, Plural(walk.links));
+        AddLine(preview, record, WILL_REMOVE_TREE, "will remove tree '%s': %lu file%s, %lu folder%s%s%s",
+                argument, walk.files, Plural(walk.files), walk.folders, Plural(walk.folders), links,
+                deferred);
     }
 }
 

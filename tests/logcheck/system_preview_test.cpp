@@ -68,6 +68,15 @@ const Installation INSTALLATIONS[] = {
       {"key:%\\Keep\\", "will-fail-subkeys"},
       {"key:%\\", "will-fail-subkeys"},
       {"keys:%\\Keep\\", "passed-over"}}},
+    /* The copy gets the folder before the file in it: the folder stays. */
+    {"copy-order",
+     {"App\\"},
+     nullptr,
+     {},
+     true,
+     {{"file:$\\App\\removal.log", "will-remove-file"},
+      {"dir:$\\App", "deferred-will-fail"},
+      {"file:$\\App\\uninstall.exe", "deferred"}}},
 };
 
 std::string Expand(const std::string &text, const std::string &box, const std::string &key)
