@@ -36,10 +36,13 @@ void PathKey(const char *path, char *key, size_t size)
     DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
     if (length == 0 || length >= sizeof full)
         snprintf(full, sizeof full, "%s", path);
-    /* Short 8.3 spellings name the same entry as the long ones. */
-    length = GetLongPathNameA(full, longer, sizeof longer);
-    if (length > 0 && length < sizeof longer)
-        memcpy(full, longer, length + 1);
+    /* Short 8.3 spellings name the same entry as the long ones; only they hold
+       a tilde, and the lookup costs a search per component. */
+    if (strchr(full, '~') != NULL) {
+        length = GetLongPathNameA(full, longer, sizeof longer);
+        if (length > 0 && length < sizeof longer)
+            memcpy(full, longer, length + 1);
+    }
     length = (DWORD)strlen(full);
     while (length > 3 && full[length - 1] == '\\')
         full[--length] = '\0';
