@@ -1,0 +1,398 @@
+/*
+ * The file-system records on the live machine: file:, link:, dir: and dirw:
+ * as the uninstaller carries them out (the same deferral test, tree-root test
+ * and listed-name test, the tree walked in listing order and stopped at its
+ * first failure, links removed as themselves), then what the clean-up copy
+ * will do with the deferred paths, and what stays under the named folders.
+ */
+#include "logcheck/preview.h"
+
+#include <string.h>
+
+/* The DBCS lead bytes of the ANSI code page, as the uninstaller's listing judges names. */
+static const unsigned char *AnsiLeadBytes()
+{
+    static unsigned char leadBytes[256];
+    static bool known = false;
+    if (!known) {
+        for (int byte = 0; byte < 256; byte++)
+            leadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) ? 1 : 0;
+        known = true;
+    }
+    return leadBytes;
+}
+
+/* The uninstaller's own deferral test; the empty path leads every path. */
+static bool IsDeferred(const Preview *preview, const char *path)
+{
+    size_t length = strlen(path);
+    return length == 0 ||
+           (preview->uninstallerKnown && IsLeadingPartOf(path, length, preview->uninstaller));
+}
+
+/* The entry's attributes, or INVALID_FILE_ATTRIBUTES when nothing (left) is there. */
+static DWORD AttributesNow(const Preview *preview, const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && IsGone(preview, path))
+        return INVALID_FILE_ATTRIBUTES;
+    return attributes;
+}
+
+static bool TooLong(Preview *preview, size_t record, const char *path)
+{
+    if (strlen(path) < PATH_BUFFER_SIZE)
+        return false;
+    AddLine(preview, record, REFUSED, "path does not fit the 260-byte buffer; refused (206)");
+    return true;
+}
+
+static void AddVerdictLine(Preview *preview, size_t record, Outcome verdict, DWORD code,
+                           const char *path)
+{
+    if (verdict == WILL_FAIL_READ_ONLY)
+        AddLine(preview, record, verdict, "'%s' is read-only: its removal will fail (5)", path);
+    else
+        AddLine(preview, record, verdict, "this run may not remove '%s' (%lu, %s)", path,
+                (unsigned long)code, CodeName(code));
+}
+
+void PreviewFile(Preview *preview, size_t record, const char *path, bool deferrable)
+{
+    if (deferrable && IsDeferred(preview, path)) {
+        Defer(preview, record, path);
+        return;
+    }
+    if (TooLong(preview, record, path))
+        return;
+    DWORD attributes = AttributesNow(preview, path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", path);
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        AddLine(preview, record, WILL_FAIL_KIND, "'%s' is a folder: deleting it as a file fails (5)",
+                path);
+        return;
+    }
+    DWORD code;
+    Outcome verdict = DeletionVerdict(path, attributes, &code);
+    if (verdict != WILL_REMOVE_FILE) {
+        AddVerdictLine(preview, record, verdict, code, path);
+        return;
+    }
+    MarkGone(preview, path);
+    AddLine(preview, record, WILL_REMOVE_FILE, "will remove file '%s'", path);
+}
+
+void PreviewFolder(Preview *preview, size_t record, const char *path)
+{
+    if (IsDeferred(preview, path)) {
+        Defer(preview, record, path);
+        return;
+    }
+    if (TooLong(preview, record, path))
+        return;
+    DWORD attributes = AttributesNow(preview, path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", path);
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        AddLine(preview, record, WILL_FAIL_KIND,
+                "'%s' is a file: removing it as a folder fails (267)", path);
+        return;
+    }
+    bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    char remaining[512];
+    size_t count = link ? 0 : DescribeRemaining(preview, path, remaining, sizeof remaining);
+    if (count > 0) {
+        AddLine(preview, record, WILL_FAIL_NOT_EMPTY,
+                "folder '%s' will not be empty at its turn (145): %lu entr%s no earlier record "
+                "removes: %s",
+                path, (unsigned long)count, count == 1 ? "y" : "ies", remaining);
+        return;
+    }
+    DWORD code;
+    Outcome verdict = DeletionVerdict(path, attributes, &code);
+    if (verdict != WILL_REMOVE_FILE) {
+        AddVerdictLine(preview, record, verdict, code, path);
+        return;
+    }
+    MarkGone(preview, path);
+    if (link)
+        AddLine(preview, record, WILL_REMOVE_LINK,
+                "will remove the folder link '%s' itself, not what it points at", path);
+    else
+        AddLine(preview, record, WILL_REMOVE_FOLDER, "will remove empty folder '%s'", path);
+}
+
+struct TreeWalk {
+    bool found;                 /* the top named something */
+    unsigned long files, folders, links, deferred;
+    bool stopped;
+    Outcome stop;               /* why the walk stopped */
+    DWORD code;
+    char at[MAX_PATH];          /* the entry where it stopped */
+    char why[MAX_PATH + 64];
+};
+
+static bool Stop(TreeWalk *walk, Outcome outcome, DWORD code, const char *at, const char *why)
+{
+    walk->stopped = true;
+    walk->stop = outcome;
+    walk->code = code;
+    snprintf(walk->at, sizeof walk->at, "%s", at);
+    snprintf(walk->why, sizeof walk->why, "%s", why);
+    return false;
+}
+
+static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk);
+
+/* The folder's entries in listing order, each walked as the uninstaller does. */
+static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *walk)
+{
+    size_t length = strlen(path);
+    if (length + 1 + 3 >= MAX_PATH)
+        return Stop(walk, TREE_STOPS, ERROR_FILENAME_EXCED_RANGE, path, "path too long to list");
+    char pattern[MAX_PATH];
+    snprintf(pattern, sizeof pattern, "%s\\*.*", path);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return Stop(walk, TREE_STOPS, GetLastError(), path, "the folder cannot be listed");
+    bool ok = true;
+    do {
+        const char *name = found.cFileName;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        if (!IsAddressableName(name, AnsiLeadBytes())) {
+            char why[MAX_PATH + 64];
+            snprintf(why, sizeof why, "it lists '%s', a name the narrow calls cannot address", name);
+            ok = Stop(walk, TREE_STOPS, ERROR_INVALID_NAME, path, why);
+            break;
+        }
+        if (length + 1 + strlen(name) >= MAX_PATH) {
+            ok = Stop(walk, TREE_STOPS, ERROR_FILENAME_EXCED_RANGE, path, "path too long to join");
+            break;
+        }
+        path[length] = '\\';
+        strcpy(path + length + 1, name);
+        if (!IsGone(preview, path) && !WalkTree(preview, record, path, walk)) {
+            ok = false;
+            break;
+        }
+        path[length] = '\0';
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return ok;
+}
+
+static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk)
+{
+    size_t length = strlen(path);
+    if (length > 0 && path[length - 1] == '\\')
+        path[length - 1] = '\0';
+    if (IsGone(preview, path))
+        return true;
+    /* The uninstaller's probe: the path itself as the search pattern. */
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    walk->found = true;
+    DWORD attributes = found.dwFileAttributes;
+    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool link = folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (folder && !link && !WalkContents(preview, record, path, walk))
+        return false;
+    if (IsDeferred(preview, path)) {
+        Defer(preview, record, path);
+        walk->deferred++;
+        return true;
+    }
+    DWORD code;
+    Outcome verdict = DeletionVerdict(path, attributes, &code);
+    if (verdict != WILL_REMOVE_FILE)
+        return Stop(walk, verdict, code, path,
+                    verdict == WILL_FAIL_READ_ONLY ? "read-only" : CodeName(code));
+    MarkGone(preview, path);
+    if (link)
+        walk->links++;
+    else if (folder)
+        walk->folders++;
+    else
+        walk->files++;
+    return true;
+}
+
+static const char *Plural(unsigned long count) { return count == 1 ? "" : "s"; }
+
+void PreviewTree(Preview *preview, size_t record, const char *argument)
+{
+    if (TooLong(preview, record, argument))
+        return;
+    char path[MAX_PATH];
+    strcpy(path, argument);
+    if (IsDeferred(preview, path)) {
+        Defer(preview, record, path);
+        return;
+    }
+    if (!IsSafeTreeRoot(path, strlen(path))) {
+        AddLine(preview, record, REFUSED,
+                "not a tree below a drive or share root; the uninstaller refuses it (87)");
+        return;
+    }
+    TreeWalk walk;
+    memset(&walk, 0, sizeof walk);
+    WalkTree(preview, record, path, &walk);
+    char deferred[64] = "";
+    if (walk.deferred > 0)
+        snprintf(deferred, sizeof deferred, "; %lu kept for the clean-up copy", walk.deferred);
+    if (walk.stopped) {
+        AddLine(preview, record, TREE_STOPS,
+                "tree '%s' stops at '%s' (%s; %lu): %lu file%s, %lu folder%s and %lu link%s go "
+                "before it%s; it, what is listed after it and every folder above it up to the top "
+                "stay",
+                argument, walk.at, walk.why, (unsigned long)walk.code, walk.files, Plural(walk.files),
+                walk.folders, Plural(walk.folders), walk.links, Plural(walk.links), deferred);
+    } else if (!walk.found) {
+        AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", argument);
+    } else {
+        char links[48] = "";
+        if (walk.links > 0)
+            snprintf(links, sizeof links, ", %lu link%s (as links)", walk.links, Plural(walk.links));
+        AddLine(preview, record, WILL_REMOVE_TREE, "will remove tree '%s': %lu file%s, %lu folder%s%s%s",
+                argument, walk.files, Plural(walk.files), walk.folders, Plural(walk.folders), links,
+                deferred);
+    }
+}
+
+/* The copy is not started when a file of its name stays in the temporary
+   folder: it cannot be deleted first. */
+static bool CopyBlocked(char *copyPath, size_t size, DWORD *code)
+{
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp)
+        return false;
+    snprintf(copyPath, size, "%suninstallqx.exe", temp);
+    if (GetFileAttributesA(copyPath) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    *code = DeleteAccessProbe(copyPath, false);
+    return *code != 0;
+}
+
+void PreviewCleanupCopy(Preview *preview)
+{
+    if (preview->deferredCount == 0)
+        return;
+    char copyPath[MAX_PATH + 16];
+    DWORD code = 0;
+    bool blocked = CopyBlocked(copyPath, sizeof copyPath, &code);
+    for (size_t i = 0; i < preview->deferredCount; i++) {
+        const char *path = preview->deferred[i];
+        size_t record = preview->deferredRecord[i], place = i + 1, of = preview->deferredCount;
+        if (blocked) {
+            AddLine(preview, record, DEFERRED_WILL_FAIL,
+                    "'%s' is kept for the clean-up copy, which will not start: '%s' cannot be "
+                    "replaced (%lu, %s)",
+                    path, copyPath, (unsigned long)code, CodeName(code));
+            continue;
+        }
+        DWORD attributes = AttributesNow(preview, path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            AddLine(preview, record, DEFERRED,
+                    "'%s' is kept for the clean-up copy (%lu of %lu), which will find nothing there",
+                    path, (unsigned long)place, (unsigned long)of);
+            continue;
+        }
+        /* The copy removes each path as a file or an empty folder, never a tree. */
+        char remaining[512];
+        size_t count = 0;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            count = DescribeRemaining(preview, path, remaining, sizeof remaining);
+        if (count > 0) {
+            AddLine(preview, record, DEFERRED_WILL_FAIL,
+                    "'%s' is kept for the clean-up copy (%lu of %lu), which will fail: the folder "
+                    "will not be empty (145): %s",
+                    path, (unsigned long)place, (unsigned long)of, remaining);
+            continue;
+        }
+        Outcome verdict = DeletionVerdict(path, attributes, &code);
+        if (verdict != WILL_REMOVE_FILE) {
+            AddLine(preview, record, DEFERRED_WILL_FAIL,
+                    "'%s' is kept for the clean-up copy (%lu of %lu), which will fail: %s (%lu)",
+                    path, (unsigned long)place, (unsigned long)of,
+                    verdict == WILL_FAIL_READ_ONLY ? "read-only" : CodeName(code),
+                    (unsigned long)code);
+            continue;
+        }
+        MarkGone(preview, path);
+        AddLine(preview, record, DEFERRED,
+                "'%s' is kept for the clean-up copy (%lu of %lu), which will remove it", path,
+                (unsigned long)place, (unsigned long)of);
+    }
+}
+
+/* The entry and, for a folder that stays, everything in it that stays. */
+static size_t PrintLeftUnder(Preview *preview, FILE *out, NameSet *reported, char *path)
+{
+    char key[MAX_PATH];
+    PathKey(path, key, sizeof key);
+    if (NameSetHas(reported, key) || IsGone(preview, path))
+        return 0;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    NameSetAdd(reported, key);
+    fprintf(out, "%s: will be left: %s%s\n", preview->log->name, path,
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "\\" : "");
+    size_t left = 1, length = strlen(path);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        length + 2 >= MAX_PATH)
+        return left;
+    char pattern[MAX_PATH + 2];
+    snprintf(pattern, sizeof pattern, "%s\\*", path);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return left;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0 ||
+            length + 1 + strlen(found.cFileName) >= MAX_PATH)
+            continue;
+        path[length] = '\\';
+        strcpy(path + length + 1, found.cFileName);
+        left += PrintLeftUnder(preview, out, reported, path);
+        path[length] = '\0';
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return left;
+}
+
+size_t PrintLeftFiles(Preview *preview, FILE *out, NameSet *reported)
+{
+    const LogText *log = preview->log;
+    size_t left = 0;
+    for (size_t i = 0; i < log->recordCount; i++) {
+        const LogRecord *record = &log->records[i];
+        if (record->kind != RECORD_DIR && record->kind != RECORD_DIRW)
+            continue;
+        if (record->length - record->argument >= MAX_PATH)
+            continue;
+        char path[MAX_PATH];
+        RecordArgument(log, record, path, sizeof path);
+        size_t length = strlen(path);
+        while (length > 3 && path[length - 1] == '\\')
+            path[--length] = '\0';
+        /* Never a whole drive or share: the static checks speak of those. */
+        if (!IsSafeTreeRoot(path, length))
+            continue;
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            left += PrintLeftUnder(preview, out, reported, path);
+    }
+    return left;
+}

@@ -1,0 +1,221 @@
+/*
+ * What the preview remembers while it walks the log: the paths, keys and
+ * values that earlier records remove (sets keyed as the system compares names,
+ * case aside), the paths deferred to the clean-up copy, and one line or more
+ * per record. The preview owns every block here and frees it at the end.
+ */
+#include "logcheck/preview.h"
+
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+struct OutcomeRow {
+    const char *name;
+    bool failure;
+};
+
+static const OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
+    {"will-remove-file", false},   {"will-remove-folder", false}, {"will-remove-link", false},
+    {"will-remove-tree", false},   {"will-remove-value", false},  {"will-remove-key", false},
+    {"names-nothing", false},      {"deferred", false},           {"passed-over", true},
+    {"refused", true},             {"will-fail-read-only", true}, {"will-fail-access", true},
+    {"will-fail-in-use", true},    {"will-fail-not-empty", true}, {"will-fail-kind", true},
+    {"will-fail-subkeys", true},   {"will-fail-root", true},      {"tree-stops", true},
+    {"deferred-will-fail", true},
+};
+
+const char *OutcomeName(Outcome outcome) { return OUTCOMES[outcome].name; }
+
+bool IsFailure(Outcome outcome) { return OUTCOMES[outcome].failure; }
+
+void PathKey(const char *path, char *key, size_t size)
+{
+    char full[MAX_PATH], longer[MAX_PATH];
+    /* The system's own reading of the path: "/" for "\", no trailing dots. */
+    DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
+    if (length == 0 || length >= sizeof full)
+        snprintf(full, sizeof full, "%s", path);
+    /* Short 8.3 spellings name the same entry as the long ones; only they hold
+       a tilde, and the lookup costs a search per component. */
+    if (strchr(full, '~') != NULL) {
+        length = GetLongPathNameA(full, longer, sizeof longer);
+        if (length > 0 && length < sizeof longer)
+            memcpy(full, longer, length + 1);
+    }
+    length = (DWORD)strlen(full);
+    while (length > 3 && full[length - 1] == '\\')
+        full[--length] = '\0';
+    if (LCMapStringA(LOCALE_INVARIANT, LCMAP_UPPERCASE, full, -1, key, (int)size) == 0)
+        snprintf(key, size, "%s", full);
+}
+
+static size_t HashOf(const char *key)
+{
+    size_t hash = 14695981039346656037ull;
+    for (; *key != '\0'; key++)
+        hash = (hash ^ (unsigned char)*key) * 1099511628211ull;
+    return hash;
+}
+
+static bool Grow(NameSet *set)
+{
+    size_t capacity = set->capacity == 0 ? 256 : set->capacity * 2;
+    char **slots = (char **)calloc(capacity, sizeof(char *));
+    if (slots == NULL)
+        return false;
+    for (size_t i = 0; i < set->capacity; i++) {
+        if (set->slots[i] == NULL)
+            continue;
+        size_t at = HashOf(set->slots[i]) & (capacity - 1);
+        while (slots[at] != NULL)
+            at = (at + 1) & (capacity - 1);
+        slots[at] = set->slots[i];
+    }
+    free(set->slots);
+    set->slots = slots;
+    set->capacity = capacity;
+    return true;
+}
+
+bool NameSetHas(const NameSet *set, const char *key)
+{
+    if (set->capacity == 0)
+        return false;
+    for (size_t at = HashOf(key) & (set->capacity - 1); set->slots[at] != NULL;
+         at = (at + 1) & (set->capacity - 1)) {
+        if (strcmp(set->slots[at], key) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool NameSetAdd(NameSet *set, const char *key)
+{
+    if (NameSetHas(set, key))
+        return true;
+    if ((set->count + 1) * 2 > set->capacity && !Grow(set))
+        return false;
+    char *copy = (char *)malloc(strlen(key) + 1);
+    if (copy == NULL)
+        return false;
+    strcpy(copy, key);
+    size_t at = HashOf(key) & (set->capacity - 1);
+    while (set->slots[at] != NULL)
+        at = (at + 1) & (set->capacity - 1);
+    set->slots[at] = copy;
+    set->count++;
+    return true;
+}
+
+void FreeNameSet(NameSet *set)
+{
+    for (size_t i = 0; i < set->capacity; i++)
+        free(set->slots[i]);
+    free(set->slots);
+    memset(set, 0, sizeof *set);
+}
+
+void AddLine(Preview *preview, size_t record, Outcome outcome, const char *format, ...)
+{
+    if (preview->lineCount == preview->lineCapacity) {
+        size_t grown = preview->lineCapacity == 0 ? 64 : preview->lineCapacity * 2;
+        PreviewLine *lines = (PreviewLine *)realloc(preview->lines, grown * sizeof(PreviewLine));
+        if (lines == NULL)
+            return;
+        preview->lines = lines;
+        preview->lineCapacity = grown;
+    }
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    char *message = (char *)malloc(strlen(text) + 1);
+    if (message == NULL)
+        return;
+    strcpy(message, text);
+    PreviewLine *line = &preview->lines[preview->lineCount++];
+    line->record = record;
+    line->sequence = preview->lineCount - 1;
+    line->outcome = outcome;
+    line->message = message;
+}
+
+void Defer(Preview *preview, size_t record, const char *path)
+{
+    if (preview->deferredCount == preview->deferredCapacity) {
+        size_t grown = preview->deferredCapacity == 0 ? 16 : preview->deferredCapacity * 2;
+        char **paths = (char **)realloc(preview->deferred, grown * sizeof(char *));
+        if (paths == NULL)
+            return;
+        preview->deferred = paths;
+        size_t *records = (size_t *)realloc(preview->deferredRecord, grown * sizeof(size_t));
+        if (records == NULL)
+            return;
+        preview->deferredRecord = records;
+        preview->deferredCapacity = grown;
+    }
+    char *copy = (char *)malloc(strlen(path) + 1);
+    if (copy == NULL)
+        return;
+    strcpy(copy, path);
+    preview->deferred[preview->deferredCount] = copy;
+    preview->deferredRecord[preview->deferredCount++] = record;
+}
+
+bool IsGone(const Preview *preview, const char *path)
+{
+    char key[MAX_PATH];
+    PathKey(path, key, sizeof key);
+    if (NameSetHas(&preview->gonePaths, key))
+        return true;
+    /* A folder above it that went as a link: what showed through it is gone too. */
+    for (size_t at = strlen(key); at > 3; at--) {
+        if (key[at - 1] != '\\')
+            continue;
+        key[at - 1] = '\0';
+        if (NameSetHas(&preview->gonePaths, key))
+            return true;
+    }
+    return false;
+}
+
+void MarkGone(Preview *preview, const char *path)
+{
+    char key[MAX_PATH];
+    PathKey(path, key, sizeof key);
+    NameSetAdd(&preview->gonePaths, key);
+}
+
+size_t DescribeRemaining(const Preview *preview, const char *folder, char *text, size_t size)
+{
+    char pattern[MAX_PATH + 4];
+    size_t length = strlen(folder);
+    const char *separator = length > 0 && folder[length - 1] == '\\' ? "" : "\\";
+    snprintf(pattern, sizeof pattern, "%s%s*", folder, separator);
+    text[0] = '\0';
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t count = 0, used = 0;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        char entry[MAX_PATH * 2];
+        snprintf(entry, sizeof entry, "%s%s%s", folder, separator, found.cFileName);
+        if (IsGone(preview, entry))
+            continue;
+        if (count < 3 && used < size) {
+            int written = snprintf(text + used, size - used, "%s%s", count == 0 ? "" : ", ",
+                                   found.cFileName);
+            used += written > 0 ? (size_t)written : 0;
+        }
+        count++;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    if (count > 3 && used < size)
+        snprintf(text + used, size - used, " (and %lu more)", (unsigned long)(count - 3));
+    return count;
+}
