@@ -8,7 +8,7 @@
 #pragma once
 
 #include "logcheck/logcheck.h"
-#include "syscalls/syscalls.h"
+#include "removal/removal.h"
 
 /* preview_state.cpp */
 

@@ -9,19 +9,6 @@
 
 #include <string.h>
 
-/* The DBCS lead bytes of the ANSI code page, as the uninstaller's listing judges names. */
-static const unsigned char *AnsiLeadBytes()
-{
-    static unsigned char leadBytes[256];
-    static bool known = false;
-    if (!known) {
-        for (int byte = 0; byte < 256; byte++)
-            leadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) ? 1 : 0;
-        known = true;
-    }
-    return leadBytes;
-}
-
 /* The uninstaller's own deferral test; the empty path leads every path. */
 static bool IsDeferred(const Preview *preview, const char *path)
 {

@@ -10,25 +10,6 @@
 
 const size_t KEY_TEXT_SIZE = 1024;
 
-static HKEY PredefinedKey(RegistryRoot root)
-{
-    switch (root) {
-    case ROOT_CLASSES_ROOT:
-        return HKEY_CLASSES_ROOT;
-    case ROOT_CURRENT_USER:
-        return HKEY_CURRENT_USER;
-    case ROOT_LOCAL_MACHINE:
-        return HKEY_LOCAL_MACHINE;
-    case ROOT_USERS:
-        return HKEY_USERS;
-    case ROOT_CURRENT_CONFIG:
-        return HKEY_CURRENT_CONFIG;
-    case ROOT_UNKNOWN:
-        break;
-    }
-    return NULL;
-}
-
 static const char *RootLabel(RegistryRoot root)
 {
     static const char *const LABELS[] = {"", "HKCR", "HKCU", "HKLM", "HKU", "HKCC"};

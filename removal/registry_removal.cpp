@@ -8,24 +8,9 @@
 
 #include <string.h>
 
-/* The system's predefined keys, by the shared table's roots. */
 HKEY RootKeyFromName(const char *text, int length)
 {
-    switch (RegistryRootFromName(text, length < 0 ? 0 : (size_t)length)) {
-    case ROOT_CLASSES_ROOT:
-        return HKEY_CLASSES_ROOT;
-    case ROOT_CURRENT_USER:
-        return HKEY_CURRENT_USER;
-    case ROOT_LOCAL_MACHINE:
-        return HKEY_LOCAL_MACHINE;
-    case ROOT_USERS:
-        return HKEY_USERS;
-    case ROOT_CURRENT_CONFIG:
-        return HKEY_CURRENT_CONFIG;
-    case ROOT_UNKNOWN:
-        break;
-    }
-    return NULL;
+    return PredefinedKey(RegistryRootFromName(text, length < 0 ? 0 : (size_t)length));
 }
 
 ErrorRef RemoveRegistryItem(char *item)

@@ -5,6 +5,7 @@
  */
 #pragma once
 
+#include "removal/records.h"
 #include "syscalls/syscalls.h"
 
 /* tree_removal.cpp */
@@ -45,6 +46,13 @@ HKEY RootKeyFromName(const char *text, int length);
 /* "ROOT\key\path\value" removes a value, "ROOT\key\path\" the key. The text is
    changed during the call and restored before it returns. */
 ErrorRef RemoveRegistryItem(char *item);
+
+/* system_names.cpp */
+
+/* 256 flags: the DBCS lead bytes of the ANSI code page (all 0 in a single-byte one). */
+const unsigned char *AnsiLeadBytes();
+/* The predefined key of a root; null for ROOT_UNKNOWN. */
+HKEY PredefinedKey(RegistryRoot root);
 
 /* removal_log.cpp */
 

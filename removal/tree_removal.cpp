@@ -62,19 +62,6 @@ static bool IsDotName(const char *name)
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-/* The DBCS lead bytes of the ANSI code page the listing's names come in. */
-static const unsigned char *AnsiLeadBytes()
-{
-    static unsigned char leadBytes[256];
-    static bool known = false;
-    if (!known) {
-        for (int byte = 0; byte < 256; byte++)
-            leadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) ? 1 : 0;
-        known = true;
-    }
-    return leadBytes;
-}
-
 ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, UINT32 *endFlag)
 {
     *endFlag = 1;

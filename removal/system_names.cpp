@@ -1,0 +1,37 @@
+/*
+ * Where the log's plain text meets this system: the lead bytes of the ANSI
+ * code page that listed names come in, and the predefined key of a registry
+ * root. The uninstaller and the checker's preview both ask here.
+ */
+#include "removal/removal.h"
+
+const unsigned char *AnsiLeadBytes()
+{
+    static unsigned char leadBytes[256];
+    static bool known = false;
+    if (!known) {
+        for (int byte = 0; byte < 256; byte++)
+            leadBytes[byte] = IsDBCSLeadByteEx(CP_ACP, (BYTE)byte) ? 1 : 0;
+        known = true;
+    }
+    return leadBytes;
+}
+
+HKEY PredefinedKey(RegistryRoot root)
+{
+    switch (root) {
+    case ROOT_CLASSES_ROOT:
+        return HKEY_CLASSES_ROOT;
+    case ROOT_CURRENT_USER:
+        return HKEY_CURRENT_USER;
+    case ROOT_LOCAL_MACHINE:
+        return HKEY_LOCAL_MACHINE;
+    case ROOT_USERS:
+        return HKEY_USERS;
+    case ROOT_CURRENT_CONFIG:
+        return HKEY_CURRENT_CONFIG;
+    case ROOT_UNKNOWN:
+        break;
+    }
+    return NULL;
+}
