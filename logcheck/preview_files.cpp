@@ -44,19 +44,30 @@ static void AddVerdictLine(Preview *preview, size_t record, Outcome verdict, DWO
                 (unsigned long)code, CodeName(code));
 }
 
-void PreviewFile(Preview *preview, size_t record, const char *path, bool deferrable)
+/* What a file: or dir: record meets before its removal is asked: deferral, a
+   path too long, or nothing there. False when that already decided the line. */
+static bool EntryToRemove(Preview *preview, size_t record, const char *path, bool deferrable,
+                          DWORD *attributes)
 {
     if (deferrable && IsDeferred(preview, path)) {
         Defer(preview, record, path);
-        return;
+        return false;
     }
     if (TooLong(preview, record, path))
-        return;
-    DWORD attributes = AttributesNow(preview, path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    *attributes = AttributesNow(preview, path);
+    if (*attributes == INVALID_FILE_ATTRIBUTES) {
         AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", path);
-        return;
+        return false;
     }
+    return true;
+}
+
+void PreviewFile(Preview *preview, size_t record, const char *path, bool deferrable)
+{
+    DWORD attributes;
+    if (!EntryToRemove(preview, record, path, deferrable, &attributes))
+        return;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         AddLine(preview, record, WILL_FAIL_KIND, "'%s' is a folder: deleting it as a file fails (5)",
                 path);
@@ -74,17 +85,9 @@ void PreviewFile(Preview *preview, size_t record, const char *path, bool deferra
 
 void PreviewFolder(Preview *preview, size_t record, const char *path)
 {
-    if (IsDeferred(preview, path)) {
-        Defer(preview, record, path);
+    DWORD attributes;
+    if (!EntryToRemove(preview, record, path, true, &attributes))
         return;
-    }
-    if (TooLong(preview, record, path))
-        return;
-    DWORD attributes = AttributesNow(preview, path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", path);
-        return;
-    }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         AddLine(preview, record, WILL_FAIL_KIND,
                 "'%s' is a file: removing it as a folder fails (267)", path);
