@@ -131,6 +131,7 @@ struct RecordFacts {
     bool registry; /* a registry item they compare */
     bool dirPending; /* a dir: that is removed at its turn (not deferred) */
     bool treeRemoved; /* a dirw: whose tree is removed at its turn */
+    bool deferred; /* a file: or dir: kept for the clean-up copy, which takes them in log order */
 };
 
 /* uninstaller: the program's own path, or null when unknown. */

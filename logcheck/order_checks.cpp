@@ -27,6 +27,8 @@ struct Slot {
     size_t firstTree;   /* first dirw: that removes this tree */
     size_t pendingHead; /* dir: or key records not yet followed by anything inside */
     size_t pendingTail;
+    size_t deferredHead; /* deferred dir: records not yet followed by a deferred record inside */
+    size_t deferredTail;
 };
 
 struct KeyMap {
@@ -126,6 +128,7 @@ static Slot *Lookup(KeyMap *map, const char *text, size_t length, uint64_t hash,
             slot->length = length;
             slot->hash = hash;
             slot->first = slot->firstTree = slot->pendingHead = slot->pendingTail = NONE;
+            slot->deferredHead = slot->deferredTail = NONE;
             return slot;
         }
         if (slot->hash == hash && slot->length == length && memcmp(slot->key, text, length) == 0)
@@ -200,6 +203,13 @@ void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings
             for (size_t d = above->pendingHead; d != NONE; d = nextPending[d])
                 firstInside[d] = r;
             above->pendingHead = above->pendingTail = NONE;
+            /* Only the clean-up copy's own later paths are still there at a
+               deferred folder's turn; everything else went before the copy ran. */
+            if (facts[r].deferred) {
+                for (size_t d = above->deferredHead; d != NONE; d = nextPending[d])
+                    firstInside[d] = r;
+                above->deferredHead = above->deferredTail = NONE;
+            }
         }
 
         Slot *own = Lookup(&map, key.text, key.length, key.hash, true);
@@ -218,6 +228,12 @@ void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings
             else
                 nextPending[own->pendingTail] = r;
             own->pendingTail = r;
+        } else if (facts[r].deferred && record->kind == RECORD_DIR) {
+            if (own->deferredHead == NONE)
+                own->deferredHead = r;
+            else
+                nextPending[own->deferredTail] = r;
+            own->deferredTail = r;
         }
     }
 

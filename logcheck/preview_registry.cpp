@@ -6,6 +6,7 @@
  */
 #include "logcheck/preview.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 const size_t KEY_TEXT_SIZE = 1024;
@@ -46,12 +47,18 @@ static void PreviewValue(Preview *preview, size_t record, const char *item, Regi
                          const char *keyPath, const char *valueName)
 {
     HKEY rootKey = PredefinedKey(root);
-    char valueKey[KEY_TEXT_SIZE + 256];
+    /* A value name may be far longer than a key name; in a DBCS code page its
+       upper case takes at most two bytes a character. */
+    size_t nameLength = strlen(valueName), size = KEY_TEXT_SIZE + 1 + 2 * nameLength + 1;
+    char *valueKey = (char *)malloc(size);
+    if (valueKey == NULL)
+        return;
     KeyKey(root, keyPath, valueKey, KEY_TEXT_SIZE);
     size_t used = strlen(valueKey);
     valueKey[used++] = '\x01'; /* no record can hold a control character */
-    LCMapStringA(LOCALE_INVARIANT, LCMAP_UPPERCASE, valueName, -1, valueKey + used,
-                 (int)(sizeof valueKey - used));
+    if (LCMapStringA(LOCALE_INVARIANT, LCMAP_UPPERCASE, valueName, -1, valueKey + used,
+                     (int)(size - used)) == 0)
+        memcpy(valueKey + used, valueName, nameLength + 1);
 
     bool there = false;
     HKEY key = NULL;
@@ -64,22 +71,18 @@ static void PreviewValue(Preview *preview, size_t record, const char *item, Regi
     }
     if (!there || IsKeyGone(preview, root, keyPath) || NameSetHas(&preview->goneValues, valueKey)) {
         AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", item);
-        return;
-    }
-    /* The uninstaller opens the key with all access to delete one value. */
-    code = KeyAccessProbe(rootKey, keyPath, KEY_ALL_ACCESS);
-    if (code == ERROR_FILE_NOT_FOUND) {
+    } else if ((code = KeyAccessProbe(rootKey, keyPath, KEY_ALL_ACCESS)) == ERROR_FILE_NOT_FOUND) {
+        /* The uninstaller opens the key with all access to delete one value. */
         AddLine(preview, record, NAMES_NOTHING, "'%s' names nothing here", item);
-        return;
-    }
-    if (code != ERROR_SUCCESS) {
+    } else if (code != ERROR_SUCCESS) {
         AddLine(preview, record, WILL_FAIL_ACCESS,
                 "this run may not open the key of '%s' with all access (%ld, %s)", item, code,
                 CodeName((DWORD)code));
-        return;
+    } else {
+        NameSetAdd(&preview->goneValues, valueKey);
+        AddLine(preview, record, WILL_REMOVE_VALUE, "will remove value '%s'", item);
     }
-    NameSetAdd(&preview->goneValues, valueKey);
-    AddLine(preview, record, WILL_REMOVE_VALUE, "will remove value '%s'", item);
+    free(valueKey);
 }
 
 /* "a, b (and N more)": the subkeys that no earlier record deletes. */

@@ -217,6 +217,7 @@ static void CheckSinglePath(const LogRecord *record, const char *path, size_t le
                        record->kind == RECORD_DIR ? "folder" : "file");
     }
     facts->dirPending = record->kind == RECORD_DIR && !deferred;
+    facts->deferred = deferred;
     const char *shared;
     if (record->kind == RECORD_DIR && IsSharedFolder(path, length, &shared))
         AddFinding(findings, pathStart, SEVERITY_ERROR, "shared-folder",

@@ -144,6 +144,8 @@ TEST(CheckLog, ReportsWhatTheUninstallerDefersOfItsOwnPath)
     const char *own = "C:\\App\\uninstall.exe";
     RunTable({
         {"file:C:\\App\\uninstall.exe\ndir:C:\\App\\\n", {}},
+        /* The copy takes them in log order: the folder before the file in it stays. */
+        {"dir:C:\\App\\\nfile:C:\\App\\a.txt\nfile:C:\\App\\uninstall.exe\n", {"dir-before-contents:1"}},
         {"dirw:C:\\App\nfile:C:\\App\\uninstall.exe\n", {"dirw-deferred:1"}},
         {"dirw:C:\\Ap\nfile:C:\\App\\uninstall\nlink:C:\\App\\uninstall.lnk\nfile:C:\\App\\uninstall.exe\n",
          {"deferred-other-path:1", "deferred-other-path:2"}},

@@ -334,11 +334,15 @@ LONG DenyKeyAccess(HKEY, const char *path, REGSAM access)
 
 TEST(SystemPreview, ReportsWhatThisRunMayNotDeleteThroughTheProbes)
 {
+    /* Value names longer than a key name may be, the same up to their last byte. */
+    static const std::string LONG_A = "key:%\\Open\\" + std::string(1300, 'n') + "A";
+    static const std::string LONG_B = "key:%\\Open\\" + std::string(1300, 'n') + "B";
     const Record RECORDS[] = {
         {"file:$\\denied.txt", "will-fail-access"},   {"file:$\\busy.txt", "will-fail-in-use"},
         {"dirw:$\\tree", "tree-stops"},               {"dir:$\\denied-folder", "will-fail-access"},
         {"key:%\\Locked\\V", "will-fail-access"},     {"key:%\\Locked\\", "will-fail-access"},
         {"key:%\\Open\\V", "will-remove-value"},
+        {LONG_A.c_str(), "will-remove-value"},        {LONG_B.c_str(), "will-remove-value"},
     };
     std::string box = Sandbox("preview-seam");
     std::string key = "Software\\VorblendPreviewSeam-" + std::to_string(GetCurrentProcessId());
@@ -352,6 +356,9 @@ TEST(SystemPreview, ReportsWhatThisRunMayNotDeleteThroughTheProbes)
         RegCreateKeyExA(HKEY_CURRENT_USER, (key + sub).c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                         &created, NULL);
         RegSetValueExA(created, "V", 0, REG_SZ, (const BYTE *)"x", 2);
+        for (const std::string &record : {LONG_A, LONG_B})
+            RegSetValueExA(created, record.substr(record.find_last_of('\\') + 1).c_str(), 0, REG_SZ,
+                           (const BYTE *)"x", 2);
         RegCloseKey(created);
     }
     std::string text;
