@@ -63,6 +63,20 @@ static bool EntryToRemove(Preview *preview, size_t record, const char *path, boo
     return true;
 }
 
+/* Whether this run may remove the entry; if so it counts as gone from here on,
+   otherwise the line says why not. */
+static bool MayRemove(Preview *preview, size_t record, const char *path, DWORD attributes)
+{
+    DWORD code;
+    Outcome verdict = DeletionVerdict(path, attributes, &code);
+    if (verdict != WILL_REMOVE_FILE) {
+        AddVerdictLine(preview, record, verdict, code, path);
+        return false;
+    }
+    MarkGone(preview, path);
+    return true;
+}
+
 void PreviewFile(Preview *preview, size_t record, const char *path, bool deferrable)
 {
     DWORD attributes;
@@ -73,13 +87,8 @@ void PreviewFile(Preview *preview, size_t record, const char *path, bool deferra
                 path);
         return;
     }
-    DWORD code;
-    Outcome verdict = DeletionVerdict(path, attributes, &code);
-    if (verdict != WILL_REMOVE_FILE) {
-        AddVerdictLine(preview, record, verdict, code, path);
+    if (!MayRemove(preview, record, path, attributes))
         return;
-    }
-    MarkGone(preview, path);
     AddLine(preview, record, WILL_REMOVE_FILE, "will remove file '%s'", path);
 }
 
@@ -103,13 +112,8 @@ void PreviewFolder(Preview *preview, size_t record, const char *path)
                 path, (unsigned long)count, count == 1 ? "y" : "ies", remaining);
         return;
     }
-    DWORD code;
-    Outcome verdict = DeletionVerdict(path, attributes, &code);
-    if (verdict != WILL_REMOVE_FILE) {
-        AddVerdictLine(preview, record, verdict, code, path);
+    if (!MayRemove(preview, record, path, attributes))
         return;
-    }
-    MarkGone(preview, path);
     if (link)
         AddLine(preview, record, WILL_REMOVE_LINK,
                 "will remove the folder link '%s' itself, not what it points at", path);
