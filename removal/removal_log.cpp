@@ -78,6 +78,8 @@ static void RemoveTreeRecord(const char *argument, RecordReport *report)
 static void EntryRemoved(RecordReport *report, const char *path, ErrorRef result, bool folder,
                          DWORD attributesBefore)
 {
+    if (RecordCarriedOut == NULL)
+        return; /* nobody asks: no look at the entry after a failure */
     if (result != NULL) {
         report->code = result->code;
         report->outcome = EntryFailureOutcome(path, result->code, folder);
@@ -106,7 +108,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
     char *argument;
     ErrorRef result;
     DWORD before = INVALID_FILE_ATTRIBUTES;
-    report->outcome = DEFERRED;
+    report->outcome = DEFERRED; /* unless what it did says otherwise */
     switch (RecordKindOf(record, length, &at)) {
     case RECORD_FILE:
         argument = record + at;
@@ -127,7 +129,8 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
         break;
     case RECORD_KEY:
         result = RemoveRegistryItem(record + at);
-        report->outcome = RegistryOutcome(record + at, result, &report->code);
+        if (RecordCarriedOut != NULL)
+            report->outcome = RegistryOutcome(record + at, result, &report->code);
         break;
     case RECORD_LINK:
         argument = record + at;
