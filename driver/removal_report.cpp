@@ -209,10 +209,12 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
         break;
     case WILL_REMOVE_TREE: {
         const TreeTally &tree = report->tree;
-        snprintf(text, size, "removed tree '%s': %lu file%s, %lu folder%s, %lu link%s; %lu left in "
-                             "place",
-                 argument, tree.files, Plural(tree.files), tree.folders, Plural(tree.folders),
-                 tree.links, Plural(tree.links), tree.deferred);
+        char kept[48] = "";
+        if (tree.deferred > 0)
+            snprintf(kept, sizeof kept, "; %lu left in place", tree.deferred);
+        snprintf(text, size, "removed tree '%s': %lu file%s, %lu folder%s, %lu link%s%s", argument,
+                 tree.files, Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
+                 Plural(tree.links), kept);
         break;
     }
     case WILL_REMOVE_VALUE:
@@ -244,14 +246,36 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
     case TREE_STOPS: {
         const TreeTally &tree = report->tree;
         snprintf(text, size, "tree '%s' stopped at '%s' (%lu, %s): %lu file%s, %lu folder%s and "
-                             "%lu link%s went before it; %lu left in place",
+                             "%lu link%s went before it; it, what is listed after it and every "
+                             "folder above it stay",
                  argument, report->stoppedAt, (unsigned long)report->code, reason, tree.files,
                  Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
-                 Plural(tree.links), tree.deferred);
+                 Plural(tree.links));
         break;
     }
     case KEPT_FOR_REPORT:
         snprintf(text, size, "'%s' is left in place: the report lies there", argument);
+        break;
+    case WILL_FAIL_READ_ONLY:
+        snprintf(text, size, "'%s' is read-only: not removed (%lu, %s)", argument,
+                 (unsigned long)report->code, reason);
+        break;
+    case WILL_FAIL_KIND:
+        snprintf(text, size, "'%s' is a %s: not removed as a %s (%lu, %s)", argument,
+                 kind == RECORD_DIR ? "file" : "folder", kind == RECORD_DIR ? "folder" : "file",
+                 (unsigned long)report->code, reason);
+        break;
+    case WILL_FAIL_NOT_EMPTY:
+        snprintf(text, size, "folder '%s' is not empty: not removed (%lu, %s)", argument,
+                 (unsigned long)report->code, reason);
+        break;
+    case WILL_FAIL_SUBKEYS:
+        snprintf(text, size, "key '%s' keeps subkeys: not deleted (%lu, %s)", argument,
+                 (unsigned long)report->code, reason);
+        break;
+    case WILL_FAIL_IN_USE:
+        snprintf(text, size, "'%s' is in use by another program: not removed (%lu, %s)", argument,
+                 (unsigned long)report->code, reason);
         break;
     default:
         snprintf(text, size, "removing '%s' failed (%lu, %s)", argument,
