@@ -241,3 +241,27 @@ TEST(SilentRemoval, EndsWithInstallerCodesAndReportsWhatEachRecordDid)
         RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
     }
 }
+
+TEST(OpenReport, AReportInsideAFolderTheLogRemovesKeepsThatFolderAndIsNoFailure)
+{
+    std::string box = Sandbox("report-inside"), log = box + "\\removal.log";
+    MakeDirectory(box + "\\App");
+    MakeFile(box + "\\App\\a.txt");
+    MakeFile(log, "dirw:" + box + "\\App\r\n");
+    std::string report = box + "\\App\\report.txt";
+    PendingRemovalList = NULL;
+    ModulePath[0] = '\0';
+    ReportPath = report.c_str();
+    ASSERT_TRUE(OpenReport(log.c_str(), true));
+    ProcessRemovalLog(log.c_str());
+    EXPECT_EQ(0u, SilentExitCode(0));
+    CloseReport(0);
+    ReportPath = NULL;
+    RecordCarriedOut = NULL;
+
+    EXPECT_TRUE(Missing(box + "\\App\\a.txt"));
+    std::string text = ReadText(report);
+    EXPECT_NE(std::string::npos, text.find("1 file, 0 folders, 0 links; 2 left in place [removed-tree]"))
+        << text;
+    WipeTree(box);
+}
