@@ -45,7 +45,7 @@ static void RemoveTreeRecord(const char *argument)
     memcpy(path, argument, length + 1);
     if (DeferOwnPath(path))
         return;
-    if (!IsSafeTreeRoot(path, length)) {
+    if (!IsSafeTreeRoot(path, length, AnsiLeadBytes())) {
         RecordErrorCode(ERROR_INVALID_PARAMETER, "RemoveTree", "%s", path);
         return;
     }
