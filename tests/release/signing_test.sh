@@ -153,7 +153,10 @@ printf '1357\n' >"$pki/wrong-pin"
   softhsm2-util --init-token --free --label vorblend-release --so-pin 97531 --pin 2468 &&
   openssl pkcs8 -topk8 -nocrypt -in "$pki/codesign.key" -out "$pki/codesign.pk8" &&
   softhsm2-util --import "$pki/codesign.pk8" --token vorblend-release --pin 2468 \
-    --label codesign --id 01
+    --label codesign --id 01 &&
+  openssl x509 -in "$pki/codesign.pem" -outform DER -out "$pki/codesign.der" &&
+  pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --token-label vorblend-release \
+    --login --pin 2468 --write-object "$pki/codesign.der" --type cert --label codesign --id 01
 } >"$tmp/out" 2>&1 || { not_ok "putting the key on a SoftHSM2 token"; finish; }
 key='pkcs11:token=vorblend-release;object=codesign;type=private'
 
@@ -167,6 +170,10 @@ check "signed with the PKCS#12 file, the second time-stamp server answering" \
   release "${p12[@]}" --timestamp "$dead" --timestamp "$tsa" "$tmp/p12" "$build/release"
 check "signed with the key on the token" \
   release "${p11[@]}" --timestamp "$tsa" "$tmp/p11" "$build/release"
+check "signed with the key and the certificate on the token" \
+  release --pkcs11-module "$module" --key "$key" --password-file "$pki/pin" "$tmp/token" "$build/release"
+check "  osslsigncode verify accepts it" \
+  osslsigncode verify -CAfile "$pki/ca.pem" -in "$tmp/token/uninstall.exe"
 
 for dist in p12 p11; do
   check "$dist: SHA256SUMS.unsigned is the unsigned release's SHA256SUMS" \
