@@ -63,14 +63,6 @@ bool IsAnsiCodePage(unsigned codePage)
            LeadBytesOfCodePage(codePage) != NULL;
 }
 
-size_t CharLength(const char *text, size_t at, size_t length, const unsigned char *leadBytes)
-{
-    return leadBytes != NULL && leadBytes[(unsigned char)text[at]] && at + 1 < length &&
-                   text[at + 1] != '\0'
-               ? 2
-               : 1;
-}
-
 size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes)
 {
     /* Only a walk from the start can tell a second byte from a lead byte. */

@@ -49,8 +49,15 @@ const unsigned char *LeadBytesOfCodePage(unsigned codePage);
 /* A code page the system may have as its ANSI one: 874, 1250 to 1258, 932,
    936, 949 or 950. */
 bool IsAnsiCodePage(unsigned codePage);
-/* Bytes (1 or 2) of the character that starts at text[at], at < length. */
-size_t CharLength(const char *text, size_t at, size_t length, const unsigned char *leadBytes);
+/* Bytes (1 or 2) of the character that starts at text[at], at < length.
+   Inline: every scan of a path asks it once a byte. */
+inline size_t CharLength(const char *text, size_t at, size_t length, const unsigned char *leadBytes)
+{
+    return leadBytes != NULL && leadBytes[(unsigned char)text[at]] && at + 1 < length &&
+                   text[at + 1] != '\0'
+               ? 2
+               : 1;
+}
 /* Where the last character starts; 0 for an empty text. */
 size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes);
 /* Whether the last character is c (an ASCII byte). */
