@@ -4,6 +4,7 @@
  * is already empty) and exits. It never walks a directory.
  */
 #include "driver/driver.h"
+#include "removal/removal.h"
 
 #include <string.h>
 
@@ -22,7 +23,7 @@ ErrorRef RemovePath(const char *path)
     /* The search never finds a path that ends in a backslash, and only a
        directory can be named so. */
     size_t length = strlen(path);
-    bool directory = length > 0 && path[length - 1] == '\\';
+    bool directory = EndsInChar(path, length, '\\', AnsiLeadBytes());
     if (CheckedFindFirstFile(path, &found, &search) == NULL) {
         CheckedFindClose(search);
         directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

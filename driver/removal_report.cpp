@@ -173,9 +173,9 @@ bool KeepsReport(const char *path)
     if (ReportFile == NULL || Report.fullPath[0] == '\0')
         return false;
     size_t length = strlen(path), full = strlen(Report.fullPath);
-    while (length > 0 && path[length - 1] == '\\')
-        length--;
-    return length > 0 && length <= full && EqualIgnoringAsciiCase(path, Report.fullPath, length) &&
+    length -= TrailingBackslashes(path, length, AnsiLeadBytes());
+    return length > 0 && length <= full &&
+           EqualIgnoringAsciiCase(path, Report.fullPath, length, AnsiLeadBytes()) &&
            (Report.fullPath[length] == '\0' || Report.fullPath[length] == '\\');
 }
 

@@ -9,6 +9,7 @@
  */
 #include "driver/driver.h"
 #include "removal/records.h"
+#include "removal/removal.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -25,7 +26,7 @@ static char CleanupCommandLine[32767];
 int DeferOwnPath(const char *path)
 {
     size_t pathLength = strlen(path);
-    if (!IsLeadingPartOf(path, pathLength, ModulePath))
+    if (!IsLeadingPartOf(path, pathLength, ModulePath, AnsiLeadBytes()))
         return 0;
 
     if (PendingRemovalList == NULL) {
@@ -57,9 +58,7 @@ int DeferOwnPath(const char *path)
 static bool AppendQuoted(char *line, size_t *used, const char *path, size_t pathLength,
                          bool blankFirst)
 {
-    size_t trailing = 0;
-    while (trailing < pathLength && path[pathLength - 1 - trailing] == '\\')
-        trailing++;
+    size_t trailing = TrailingBackslashes(path, pathLength, AnsiLeadBytes());
     size_t needed = (blankFirst ? 1 : 0) + 1 + pathLength + trailing + 1;
     if (*used + needed >= sizeof CleanupCommandLine)
         return false;

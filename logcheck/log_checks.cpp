@@ -41,11 +41,13 @@ const CheckDescription CHECKS[] = {
 };
 const size_t CHECK_COUNT = sizeof CHECKS / sizeof CHECKS[0];
 
-static bool EndsWithUninstallExe(const char *path, size_t length)
+static bool EndsWithUninstallExe(const char *path, size_t length, const unsigned char *leadBytes)
 {
     static const char NAME[] = "\\uninstall.exe";
     size_t nameLength = sizeof NAME - 1;
-    return length >= nameLength && EqualIgnoringAsciiCase(path + length - nameLength, NAME, nameLength);
+    /* The backslash must be one, not the second byte of a character before it. */
+    return length >= nameLength && EqualIgnoringAsciiCase(path + length - nameLength, NAME, nameLength) &&
+           FindLastChar(path, length, '\\', leadBytes) == length - nameLength;
 }
 
 bool FindUninstallerPath(const LogText *log, const CheckOptions *options, char *path, size_t size,
@@ -62,7 +64,7 @@ bool FindUninstallerPath(const LogText *log, const CheckOptions *options, char *
             continue;
         const char *argument = log->bytes + candidate->start + candidate->argument;
         size_t length = candidate->length - candidate->argument;
-        if (EndsWithUninstallExe(argument, length) && length < size) {
+        if (EndsWithUninstallExe(argument, length, log->leadBytes) && length < size) {
             RecordArgument(log, candidate, path, size);
             *record = i;
             return true;
@@ -93,7 +95,8 @@ static bool NamesUninstaller(const LogText *log, const char *uninstaller)
         if (record->kind != RECORD_FILE && record->kind != RECORD_DIR && record->kind != RECORD_DIRW)
             continue;
         if (record->length - record->argument == length &&
-            IsLeadingPartOf(log->bytes + record->start + record->argument, length, uninstaller))
+            IsLeadingPartOf(log->bytes + record->start + record->argument, length, uninstaller,
+                            log->leadBytes))
             return true;
     }
     return false;
@@ -124,6 +127,6 @@ void CheckLog(const LogText *log, const CheckOptions *options, Findings *finding
         char quoted[256];
         AddFinding(findings, 0, SEVERITY_WARNING, "uninstaller-left-behind",
                    "no file: record names the uninstaller %s: it stays behind",
-                   QuoteText(uninstaller, strlen(uninstaller), quoted, sizeof quoted));
+                   QuoteText(uninstaller, strlen(uninstaller), quoted, sizeof quoted, log->leadBytes));
     }
 }

@@ -29,13 +29,15 @@ struct LogText {
     size_t recordCount;
     size_t *lineStarts; /* offset where each line begins */
     size_t lineCount;
+    const unsigned char *leadBytes; /* the code page's lead bytes; null: single-byte */
 };
 
 /* The whole file, or standard input for "-", as bytes (a 0x1A byte included).
    False with the system's reason when it cannot be read. The block has one
    zero byte past its end. */
 bool ReadLogFile(const char *path, char **bytes, size_t *size, char *reason, size_t reasonSize);
-/* Records and lines of the bytes, which must outlive the log. False when memory runs out. */
+/* Records and lines of the bytes, which must outlive the log. False when memory
+   runs out. The log is read as single-byte text until leadBytes is set. */
 bool ParseLog(LogText *log, const char *name, const char *bytes, size_t size);
 void FreeLog(LogText *log);
 /* 1-based line and column of a byte offset: LF, CR LF or a lone CR ends a line. */
@@ -84,9 +86,13 @@ void FreeFindings(Findings *findings);
 bool IsFullyQualified(const char *path, size_t length);
 /* Where the first valid multi-byte UTF-8 sequence starts, or length. */
 size_t FindUtf8Sequence(const char *text, size_t length);
-/* The bytes printable in a message: ASCII as is, others as \xNN, cut after
-   about 60 characters with "...". */
-const char *QuoteText(const char *text, size_t length, char *buffer, size_t size);
+/* Every lead byte is followed by a second byte the double-byte code pages use
+   (0x40 to 0xFE, not 0x7F): the text reads as that code page's characters. */
+bool IsDoubleByteText(const char *text, size_t length, const unsigned char *leadBytes);
+/* The bytes printable in a message: ASCII as is, others as \xNN, a double-byte
+   character always whole, cut after about 60 bytes with "...". */
+const char *QuoteText(const char *text, size_t length, char *buffer, size_t size,
+                      const unsigned char *leadBytes = NULL);
 /* The candidate nearest to `word` (ASCII case aside, a transposition counts
    one) when it is near enough to be a slip of the keyboard; null otherwise. */
 const char *NearestName(const char *word, size_t length, const char *const *candidates,
@@ -97,7 +103,8 @@ const char *NearestName(const char *word, size_t length, const char *const *cand
 /* A folder that other programs share, judged by its spelling alone, any drive
    letter, case and trailing separators aside. *description names it in the
    generic form ("X:\Program Files"). */
-bool IsSharedFolder(const char *path, size_t length, const char **description);
+bool IsSharedFolder(const char *path, size_t length, const char **description,
+                    const unsigned char *leadBytes = NULL);
 
 /* log_checks.cpp */
 
@@ -147,3 +154,5 @@ void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings
 /* What each record will do on this machine; prints to out and returns the exit
    status (0: nothing left or failing, 1: otherwise, 2: no preview here). */
 int PreviewOnSystem(const LogText *log, const CheckOptions *options, FILE *out);
+/* The lead bytes of this machine's ANSI code page; null off Windows. */
+const unsigned char *SystemLeadBytes();

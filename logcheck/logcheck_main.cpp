@@ -15,7 +15,7 @@
 
 static void PrintHelp()
 {
-    printf("usage: logcheck [--werror] [--uninstaller PATH] [--system] LOG...\n"
+    printf("usage: logcheck [--werror] [--uninstaller PATH] [--code-page N | --system] LOG...\n"
            "\n"
            "Checks removal logs as the Vorblend uninstaller reads them. LOG \"-\" reads\n"
            "standard input. Findings are printed as LOG:LINE:COLUMN: SEVERITY: MESSAGE [CHECK].\n"
@@ -23,7 +23,11 @@ static void PrintHelp()
            "  --werror           warnings count as errors for the exit status\n"
            "  --uninstaller PATH the uninstaller's own path; otherwise the first file:\n"
            "                     record ending in \\uninstall.exe\n"
-           "  --system           preview what each record will do on this machine (Windows)\n"
+           "  --code-page N      the log's code page, the ANSI code page of the machine it\n"
+           "                     is for: 932, 936, 949, 950 (double-byte), 874 or 1250 to\n"
+           "                     1258; default 1252\n"
+           "  --system           preview what each record will do on this machine, in its\n"
+           "                     own ANSI code page (Windows)\n"
            "  --help             this text\n"
            "\n"
            "Exit status: 0 no errors, 1 errors (or warnings under --werror), 2 usage\n"
@@ -38,7 +42,8 @@ static void PrintHelp()
 static const char *Plural(size_t count) { return count == 1 ? "" : "s"; }
 
 /* Checks one log; its exit status. */
-static int CheckOneLog(const char *path, const CheckOptions *options, bool werror, bool preview)
+static int CheckOneLog(const char *path, const CheckOptions *options, bool werror, bool preview,
+                       const unsigned char *leadBytes)
 {
     const char *name = strcmp(path, "-") == 0 ? "<stdin>" : path;
     char *bytes;
@@ -55,6 +60,7 @@ static int CheckOneLog(const char *path, const CheckOptions *options, bool werro
         free(bytes);
         return 2;
     }
+    log.leadBytes = leadBytes;
 
     int status;
     if (preview) {
@@ -84,7 +90,8 @@ int main(int argc, char **argv)
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     CheckOptions options = {NULL};
-    bool werror = false, preview = false, optionsEnded = false;
+    bool werror = false, preview = false, optionsEnded = false, codePageGiven = false;
+    unsigned codePage = 1252;
     /* Options may stand anywhere before "--"; everything else names a log. */
     char **logs = (char **)calloc((size_t)argc + 1, sizeof(char *));
     int logCount = 0;
@@ -104,6 +111,19 @@ int main(int argc, char **argv)
             preview = true;
         } else if (strcmp(argument, "--uninstaller") == 0 && i + 1 < argc) {
             options.uninstaller = argv[++i];
+        } else if (strcmp(argument, "--code-page") == 0 && i + 1 < argc) {
+            char *end;
+            unsigned long number = strtoul(argv[++i], &end, 10);
+            if (*argv[i] < '0' || *argv[i] > '9' || *end != '\0' || number > 65535 ||
+                !IsAnsiCodePage((unsigned)number)) {
+                fprintf(stderr, "logcheck: --code-page %s: not an ANSI code page (932, 936, 949, "
+                                "950, 874, 1250 to 1258)\n",
+                        argv[i]);
+                free(logs);
+                return 2;
+            }
+            codePage = (unsigned)number;
+            codePageGiven = true;
         } else {
             fprintf(stderr, "logcheck: %s: unknown option or missing value (see --help)\n", argument);
             free(logs);
@@ -111,15 +131,23 @@ int main(int argc, char **argv)
         }
     }
     if (logCount == 0) {
-        fprintf(stderr, "usage: logcheck [--werror] [--uninstaller PATH] [--system] LOG... (see --help)\n");
+        fprintf(stderr, "usage: logcheck [--werror] [--uninstaller PATH] [--code-page N | --system] "
+                        "LOG... (see --help)\n");
         free(logs);
         return 2;
     }
+    if (preview && codePageGiven) {
+        fprintf(stderr, "logcheck: --system reads the log in this machine's own code page; "
+                        "--code-page goes without it\n");
+        free(logs);
+        return 2;
+    }
+    const unsigned char *leadBytes = preview ? SystemLeadBytes() : LeadBytesOfCodePage(codePage);
 
     int status = 0;
     for (int i = 0; i < logCount; i++) {
         fflush(stdout);
-        int logStatus = CheckOneLog(logs[i], &options, werror, preview);
+        int logStatus = CheckOneLog(logs[i], &options, werror, preview, leadBytes);
         if (logStatus > status)
             status = logStatus;
     }

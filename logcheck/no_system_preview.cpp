@@ -6,3 +6,5 @@ int PreviewOnSystem(const LogText *, const CheckOptions *, FILE *)
     fprintf(stderr, "logcheck: --system previews a Windows machine; use logcheck.exe there\n");
     return 2;
 }
+
+const unsigned char *SystemLeadBytes() { return NULL; }

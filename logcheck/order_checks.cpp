@@ -46,6 +46,7 @@ struct FoldedKey {
     size_t *ancestorEnds;
     uint64_t *ancestorHashes;
     size_t ancestors;
+    size_t separators; /* separators that end the text so far */
 };
 
 static const uint64_t FNV_OFFSET = 14695981039346656037ull;
@@ -53,16 +54,34 @@ static const uint64_t FNV_PRIME = 1099511628211ull;
 
 static char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
 
-static void Append(FoldedKey *key, char c)
+/* separator: c is a backslash character, not the second byte of one. */
+static void Append(FoldedKey *key, char c, bool separator)
 {
     /* A backslash ends an ancestor: the hash so far is the ancestor's. */
-    if (c == '\\' && key->length > 0 && key->text[key->length - 1] != '\\') {
+    if (separator && key->length > 0 && key->separators == 0) {
         key->ancestorEnds[key->ancestors] = key->length;
         key->ancestorHashes[key->ancestors] = key->hash;
         key->ancestors++;
     }
+    key->separators = separator ? key->separators + 1 : 0;
     key->text[key->length++] = c;
     key->hash = (key->hash ^ (unsigned char)c) * FNV_PRIME;
+}
+
+/* Folds text by characters: ASCII letters to upper case, second bytes as they are. */
+static void AppendFolded(FoldedKey *key, const char *text, size_t length,
+                         const unsigned char *leadBytes)
+{
+    for (size_t at = 0; at < length;) {
+        if (CharLength(text, at, length, leadBytes) == 2) {
+            Append(key, text[at], false);
+            Append(key, text[at + 1], false);
+            at += 2;
+        } else {
+            Append(key, AsciiUpper(text[at]), text[at] == '\\');
+            at++;
+        }
+    }
 }
 
 static void Restart(FoldedKey *key)
@@ -70,6 +89,7 @@ static void Restart(FoldedKey *key)
     key->length = 0;
     key->hash = FNV_OFFSET;
     key->ancestors = 0;
+    key->separators = 0;
 }
 
 static uint64_t HashOf(const char *text, size_t length)
@@ -82,17 +102,23 @@ static uint64_t HashOf(const char *text, size_t length)
 
 /* A path: "/" is a backslash, runs fold to one (a share's leading pair stays),
    no separator at the end. */
-static void FoldPath(FoldedKey *key, const char *path, size_t length)
+static void FoldPath(FoldedKey *key, const char *path, size_t length,
+                     const unsigned char *leadBytes)
 {
     Restart(key);
-    for (size_t i = 0; i < length; i++) {
-        char c = path[i] == '/' ? '\\' : AsciiUpper(path[i]);
-        if (c == '\\' && key->length >= 2 && key->text[key->length - 1] == '\\')
+    for (size_t i = 0; i < length;) {
+        if (CharLength(path, i, length, leadBytes) == 2) {
+            AppendFolded(key, path + i, 2, leadBytes);
+            i += 2;
             continue;
-        Append(key, c);
+        }
+        char c = path[i] == '/' ? '\\' : path[i];
+        i++;
+        if (c == '\\' && key->length >= 2 && key->separators > 0)
+            continue;
+        AppendFolded(key, &c, 1, NULL);
     }
-    while (key->length > 0 && key->text[key->length - 1] == '\\')
-        key->length--;
+    key->length -= key->separators;
     key->hash = HashOf(key->text, key->length);
     while (key->ancestors > 0 && key->ancestorEnds[key->ancestors - 1] >= key->length)
         key->ancestors--;
@@ -100,16 +126,15 @@ static void FoldPath(FoldedKey *key, const char *path, size_t length)
 
 /* A registry item: the root as one byte, the key path; its ancestors are the
    keys above that path, never the key itself (its own values go with it). */
-static void FoldRegistryItem(FoldedKey *key, const char *item, const RegistryItemParts *parts)
+static void FoldRegistryItem(FoldedKey *key, const char *item, const RegistryItemParts *parts,
+                             const unsigned char *leadBytes)
 {
     Restart(key);
-    Append(key, (char)RegistryRootFromName(item, parts->rootLength));
-    for (size_t i = 0; i < parts->keyPathLength; i++)
-        Append(key, AsciiUpper(item[parts->keyPath + i]));
+    Append(key, (char)RegistryRootFromName(item, parts->rootLength), false);
+    AppendFolded(key, item + parts->keyPath, parts->keyPathLength, leadBytes);
     if (parts->valueNameLength > 0) {
-        Append(key, VALUE_MARK);
-        for (size_t i = 0; i < parts->valueNameLength; i++)
-            Append(key, AsciiUpper(item[parts->valueName + i]));
+        Append(key, VALUE_MARK, false);
+        AppendFolded(key, item + parts->valueName, parts->valueNameLength, leadBytes);
     }
 }
 
@@ -155,7 +180,7 @@ void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings
         capacity *= 2;
 
     KeyMap map = {NULL, capacity - 1, NULL, 0};
-    FoldedKey key = {NULL, 0, 0, NULL, NULL, 0};
+    FoldedKey key = {NULL, 0, 0, NULL, NULL, 0, 0};
     const size_t KEY_SIZE = LONGEST_REGISTRY_ITEM + 2;
     map.slots = (Slot *)calloc(capacity, sizeof(Slot));
     map.arena = (char *)malloc(log->size + 2 * log->recordCount);
@@ -176,13 +201,13 @@ void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings
         nextPending[r] = firstInside[r] = NONE;
         bool keyItem = false;
         if (facts[r].path) {
-            FoldPath(&key, argument, length);
+            FoldPath(&key, argument, length, log->leadBytes);
             if (key.length == 0)
                 continue;
         } else if (facts[r].registry && length <= LONGEST_REGISTRY_ITEM) {
             RegistryItemParts parts;
-            SplitRegistryItem(argument, length, &parts);
-            FoldRegistryItem(&key, argument, &parts);
+            SplitRegistryItem(argument, length, &parts, log->leadBytes);
+            FoldRegistryItem(&key, argument, &parts, log->leadBytes);
             keyItem = parts.valueNameLength == 0;
         } else {
             continue;

@@ -64,25 +64,46 @@ size_t FindUtf8Sequence(const char *text, size_t length)
     return length;
 }
 
-const char *QuoteText(const char *text, size_t length, char *buffer, size_t size)
+bool IsDoubleByteText(const char *text, size_t length, const unsigned char *leadBytes)
+{
+    for (size_t at = 0; at < length; at++) {
+        if (!leadBytes[(unsigned char)text[at]])
+            continue;
+        unsigned char second = at + 1 < length ? (unsigned char)text[at + 1] : 0;
+        if (second < 0x40 || second == 0x7F || second == 0xFF)
+            return false;
+        at++;
+    }
+    return true;
+}
+
+const char *QuoteText(const char *text, size_t length, char *buffer, size_t size,
+                      const unsigned char *leadBytes)
 {
     const size_t SHOWN = 60;
     size_t used = 0;
     buffer[0] = '\0';
-    for (size_t i = 0; i < length && i < SHOWN; i++) {
-        unsigned char byte = (unsigned char)text[i];
-        char piece[8];
-        if (byte >= 0x20 && byte < 0x7F)
-            snprintf(piece, sizeof piece, "%c", byte);
-        else
-            snprintf(piece, sizeof piece, "\\x%02X", byte);
-        size_t pieceLength = strlen(piece);
+    size_t i = 0;
+    while (i < length && i < SHOWN) {
+        /* Both bytes of a double-byte character or none: a second byte of 0x5C
+           alone would read as a backslash. */
+        size_t bytes = CharLength(text, i, length, leadBytes);
+        char piece[16];
+        size_t pieceLength = 0;
+        for (size_t b = 0; b < bytes; b++) {
+            unsigned char byte = (unsigned char)text[i + b];
+            if (bytes == 1 && byte >= 0x20 && byte < 0x7F)
+                pieceLength += (size_t)snprintf(piece + pieceLength, sizeof piece - pieceLength, "%c", byte);
+            else
+                pieceLength += (size_t)snprintf(piece + pieceLength, sizeof piece - pieceLength, "\\x%02X", byte);
+        }
         if (used + pieceLength + 4 >= size)
             break;
         memcpy(buffer + used, piece, pieceLength + 1);
         used += pieceLength;
+        i += bytes;
     }
-    if (length > SHOWN && used + 4 < size)
+    if (i < length && used + 4 < size)
         memcpy(buffer + used, "...", 4);
     return buffer;
 }

@@ -14,7 +14,7 @@ static bool IsDeferred(const Preview *preview, const char *path)
 {
     size_t length = strlen(path);
     return length == 0 ||
-           (preview->uninstallerKnown && IsLeadingPartOf(path, length, preview->uninstaller));
+           (preview->uninstallerKnown && IsLeadingPartOf(path, length, preview->uninstaller, AnsiLeadBytes()));
 }
 
 /* The entry's attributes, or INVALID_FILE_ATTRIBUTES when nothing (left) is there. */
@@ -185,7 +185,7 @@ static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *
 static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk)
 {
     size_t length = strlen(path);
-    if (length > 0 && path[length - 1] == '\\')
+    if (EndsInChar(path, length, '\\', AnsiLeadBytes()))
         path[length - 1] = '\0';
     if (IsGone(preview, path))
         return true;
@@ -233,7 +233,7 @@ void PreviewTree(Preview *preview, size_t record, const char *argument)
         Defer(preview, record, path);
         return;
     }
-    if (!IsSafeTreeRoot(path, strlen(path))) {
+    if (!IsSafeTreeRoot(path, strlen(path), AnsiLeadBytes())) {
         AddLine(preview, record, REFUSED,
                 "not a tree below a drive or share root; the uninstaller refuses it (87)");
         return;
@@ -379,10 +379,10 @@ size_t PrintLeftFiles(Preview *preview, FILE *out, NameSet *reported)
         char path[MAX_PATH];
         RecordArgument(log, record, path, sizeof path);
         size_t length = strlen(path);
-        while (length > 3 && path[length - 1] == '\\')
+        while (length > 3 && EndsInChar(path, length, '\\', AnsiLeadBytes()))
             path[--length] = '\0';
         /* Never a whole drive or share: the static checks speak of those. */
-        if (!IsSafeTreeRoot(path, length))
+        if (!IsSafeTreeRoot(path, length, AnsiLeadBytes()))
             continue;
         DWORD attributes = GetFileAttributesA(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))

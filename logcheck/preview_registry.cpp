@@ -31,14 +31,19 @@ static bool IsKeyGone(const Preview *preview, RegistryRoot root, const char *key
 {
     char key[KEY_TEXT_SIZE];
     KeyKey(root, keyPath, key, sizeof key);
-    size_t rootLength = strlen(RootLabel(root));
-    for (size_t at = strlen(key); at > rootLength;) {
-        key[at] = '\0';
-        if (NameSetHas(&preview->goneKeys, key))
-            return true;
-        do
-            at--;
-        while (at > rootLength && key[at] != '\\');
+    if (NameSetHas(&preview->goneKeys, key))
+        return true;
+    size_t rootLength = strlen(RootLabel(root)), length = strlen(key);
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(key, at, length, AnsiLeadBytes());
+        if (n == 1 && key[at] == '\\' && at > rootLength) {
+            key[at] = '\0';
+            bool gone = NameSetHas(&preview->goneKeys, key);
+            key[at] = '\\';
+            if (gone)
+                return true;
+        }
+        at += n;
     }
     return false;
 }
@@ -151,7 +156,7 @@ void PreviewRegistryItem(Preview *preview, size_t record, const char *item)
 {
     size_t length = strlen(item);
     RegistryItemParts parts;
-    if (!SplitRegistryItem(item, length, &parts)) {
+    if (!SplitRegistryItem(item, length, &parts, AnsiLeadBytes())) {
         AddLine(preview, record, PASSED_OVER,
                 "registry item with fewer than two backslashes names nothing; passed over");
         return;
@@ -212,7 +217,7 @@ size_t PrintLeftKeys(Preview *preview, FILE *out, NameSet *reported)
             continue;
         const char *item = log->bytes + record->start + record->argument;
         RegistryItemParts parts;
-        if (!SplitRegistryItem(item, record->length - record->argument, &parts) ||
+        if (!SplitRegistryItem(item, record->length - record->argument, &parts, AnsiLeadBytes()) ||
             parts.valueNameLength != 0 || parts.keyPathLength == 0 ||
             parts.keyPathLength >= KEY_TEXT_SIZE)
             continue; /* values, root keys, and items that name nothing */

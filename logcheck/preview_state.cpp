@@ -25,7 +25,7 @@ void PathKey(const char *path, char *key, size_t size)
             memcpy(full, longer, length + 1);
     }
     length = (DWORD)strlen(full);
-    while (length > 3 && full[length - 1] == '\\')
+    while (length > 3 && EndsInChar(full, length, '\\', AnsiLeadBytes()))
         full[--length] = '\0';
     if (LCMapStringA(LOCALE_INVARIANT, LCMAP_UPPERCASE, full, -1, key, (int)size) == 0)
         snprintf(key, size, "%s", full);
@@ -152,12 +152,17 @@ bool IsGone(const Preview *preview, const char *path)
     if (NameSetHas(&preview->gonePaths, key))
         return true;
     /* A folder above it that went as a link: what showed through it is gone too. */
-    for (size_t at = strlen(key); at > 3; at--) {
-        if (key[at - 1] != '\\')
-            continue;
-        key[at - 1] = '\0';
-        if (NameSetHas(&preview->gonePaths, key))
-            return true;
+    size_t length = strlen(key);
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(key, at, length, AnsiLeadBytes());
+        if (n == 1 && key[at] == '\\' && at >= 3) {
+            key[at] = '\0';
+            bool gone = NameSetHas(&preview->gonePaths, key);
+            key[at] = '\\';
+            if (gone)
+                return true;
+        }
+        at += n;
     }
     return false;
 }
@@ -173,7 +178,7 @@ size_t DescribeRemaining(const Preview *preview, const char *folder, char *text,
 {
     char pattern[MAX_PATH + 4];
     size_t length = strlen(folder);
-    const char *separator = length > 0 && folder[length - 1] == '\\' ? "" : "\\";
+    const char *separator = EndsInChar(folder, length, '\\', AnsiLeadBytes()) ? "" : "\\";
     snprintf(pattern, sizeof pattern, "%s%s*", folder, separator);
     text[0] = '\0';
     WIN32_FIND_DATAA found;

@@ -57,7 +57,7 @@ static void CheckKindless(const LogText *log, const LogRecord *record, Findings 
         AddFinding(findings, record->start + at, SEVERITY_ERROR, "unknown-kind",
                    "'%s:' is no kind the uninstaller knows (file:, dir:, dirw:, key:, link:), "
                    "so the record is passed over%s",
-                   QuoteText(text + at, word, quoted, sizeof quoted), suggestion);
+                   QuoteText(text + at, word, quoted, sizeof quoted, log->leadBytes), suggestion);
     } else {
         AddFinding(findings, record->start + at, SEVERITY_ERROR, "unknown-kind",
                    "the record starts with no kind (file:, dir:, dirw:, key:, link:) and is "
@@ -67,8 +67,11 @@ static void CheckKindless(const LogText *log, const LogRecord *record, Findings 
 }
 
 static void CheckUtf8(const LogRecord *record, const char *argument, size_t length, bool registry,
-                      Findings *findings)
+                      const unsigned char *leadBytes, Findings *findings)
 {
+    /* Good text of a double-byte code page often reads as UTF-8 too. */
+    if (leadBytes != NULL && IsDoubleByteText(argument, length, leadBytes))
+        return;
     size_t at = FindUtf8Sequence(argument, length);
     if (at < length)
         AddFinding(findings, record->start + record->argument + at, SEVERITY_WARNING, "utf8-text",
@@ -78,12 +81,13 @@ static void CheckUtf8(const LogRecord *record, const char *argument, size_t leng
 }
 
 static void CheckRegistryItem(const LogRecord *record, const char *item, size_t length,
-                              RecordFacts *facts, Findings *findings)
+                              const unsigned char *leadBytes, RecordFacts *facts,
+                              Findings *findings)
 {
     size_t itemStart = record->start + record->argument;
     RegistryItemParts parts;
-    if (!SplitRegistryItem(item, length, &parts)) {
-        bool none = memchr(item, '\\', length) == NULL;
+    if (!SplitRegistryItem(item, length, &parts, leadBytes)) {
+        bool none = FindFirstChar(item, length, '\\', leadBytes) == length;
         AddFinding(findings, itemStart, SEVERITY_ERROR, "key-too-few-backslashes",
                    "the item has %s backslash: it names nothing and is passed over (a value is "
                    "ROOT\\key\\name, a key ROOT\\key\\)",
@@ -102,11 +106,11 @@ static void CheckRegistryItem(const LogRecord *record, const char *item, size_t 
         AddFinding(findings, itemStart, SEVERITY_ERROR, "unknown-root",
                    "'%s' is no registry root: the uninstaller asks the system with no key, which "
                    "refuses, and nothing is removed%s",
-                   QuoteText(item, parts.rootLength, quoted, sizeof quoted), suggestion);
+                   QuoteText(item, parts.rootLength, quoted, sizeof quoted, leadBytes), suggestion);
         return;
     }
     if (parts.keyPathLength == 0) {
-        QuoteText(item, parts.rootLength, quoted, sizeof quoted);
+        QuoteText(item, parts.rootLength, quoted, sizeof quoted, leadBytes);
         if (parts.valueNameLength > 0)
             AddFinding(findings, itemStart + parts.keyPath, SEVERITY_ERROR, "key-empty-path",
                        "the key path is empty: the value is deleted from the root key %s itself",
@@ -119,11 +123,11 @@ static void CheckRegistryItem(const LogRecord *record, const char *item, size_t 
         return;
     }
     facts->registry = true;
-    CheckUtf8(record, item, length, true, findings);
+    CheckUtf8(record, item, length, true, leadBytes, findings);
 }
 
 /* Why the uninstaller's safety test refuses a tree root, in words. */
-static const char *RefusalReason(const char *path, size_t length)
+static const char *RefusalReason(const char *path, size_t length, const unsigned char *leadBytes)
 {
     if (!IsFullyQualified(path, length))
         return "it is not fully qualified";
@@ -131,10 +135,14 @@ static const char *RefusalReason(const char *path, size_t length)
     for (size_t at = device ? 4 : 0; at < length;) {
         size_t start = at;
         while (at < length && path[at] != '\\' && path[at] != '/')
-            at++;
-        size_t part = at - start;
-        if ((part == 1 || part == 2) && memcmp(path + start, "..", part) == 0)
-            return "it has a '.' or '..' part";
+            at += CharLength(path, at, length, leadBytes);
+        size_t dots = 0;
+        while (start + dots < at && (path[start + dots] == '.' || path[start + dots] == ' '))
+            dots++;
+        if (dots > 0 && dots == at - start)
+            return dots <= 2 && memcmp(path + start, "..", dots) == 0
+                       ? "it has a '.' or '..' part"
+                       : "it has a part of dots and blanks alone, which the system trims away";
         at++;
     }
     if (device)
@@ -145,15 +153,16 @@ static const char *RefusalReason(const char *path, size_t length)
 /* A dirw: as RemoveTreeRecord takes it: the length, the deferral, the safety
    test, then the tree removal, which strips one trailing backslash. */
 static void CheckTreeRoot(const LogRecord *record, const char *path, size_t length,
-                          const char *uninstaller, RecordFacts *facts, Findings *findings)
+                          const char *uninstaller, const unsigned char *leadBytes,
+                          RecordFacts *facts, Findings *findings)
 {
     size_t pathStart = record->start + record->argument;
     char quoted[256];
-    if (uninstaller != NULL && IsLeadingPartOf(path, length, uninstaller)) {
+    if (uninstaller != NULL && IsLeadingPartOf(path, length, uninstaller, leadBytes)) {
         if (uninstaller[length] == '\0')
             return; /* the program's own file: the ordinary deferral */
-        QuoteText(uninstaller, strlen(uninstaller), quoted, sizeof quoted);
-        if (path[length - 1] == '\\' || uninstaller[length] == '\\')
+        QuoteText(uninstaller, strlen(uninstaller), quoted, sizeof quoted, leadBytes);
+        if (EndsInChar(path, length, '\\', leadBytes) || uninstaller[length] == '\\')
             AddFinding(findings, pathStart, SEVERITY_ERROR, "dirw-deferred",
                        "the tree holds the uninstaller's own path %s: it is deferred whole, nothing "
                        "below it is removed, and the clean-up copy removes only an empty folder",
@@ -166,33 +175,39 @@ static void CheckTreeRoot(const LogRecord *record, const char *path, size_t leng
                        quoted);
         return;
     }
-    if (!IsSafeTreeRoot(path, length)) {
+    if (!IsSafeTreeRoot(path, length, leadBytes)) {
         AddFinding(findings, pathStart, SEVERITY_ERROR, "dirw-refused",
                    "the uninstaller refuses this tree root (error 87) and removes nothing: %s",
-                   RefusalReason(path, length));
+                   RefusalReason(path, length, leadBytes));
         return;
     }
+    /* The separators that end the path, as characters: a second byte is none. */
     size_t trailing = 0;
-    while (trailing < length && (path[length - 1 - trailing] == '\\' || path[length - 1 - trailing] == '/'))
-        trailing++;
-    if (path[length - 1] == '/' || trailing > 1) {
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(path, at, length, leadBytes);
+        trailing = n == 1 && (path[at] == '\\' || path[at] == '/') ? trailing + 1 : 0;
+        at += n;
+    }
+    bool slash = trailing > 0 && path[length - 1] == '/';
+    if (slash || trailing > 1) {
         AddFinding(findings, pathStart + length - trailing, SEVERITY_ERROR, "dirw-trailing-separator",
                    "the path ends in %s: only one trailing backslash is stripped, so the tree "
                    "root names nothing and nothing is removed",
-                   path[length - 1] == '/' ? "'/'" : "more than one backslash");
+                   slash ? "'/'" : "more than one backslash");
         return;
     }
     facts->treeRemoved = true;
     const char *shared;
-    if (IsSharedFolder(path, length, &shared))
+    if (IsSharedFolder(path, length, &shared, leadBytes))
         AddFinding(findings, pathStart, SEVERITY_ERROR, "shared-folder",
                    "removes the whole tree of %s (%s), a folder that other programs share",
-                   QuoteText(path, length, quoted, sizeof quoted), shared);
+                   QuoteText(path, length, quoted, sizeof quoted, leadBytes), shared);
 }
 
 /* file:, dir: and link: go to the system's narrow calls as they stand. */
 static void CheckSinglePath(const LogRecord *record, const char *path, size_t length,
-                            const char *uninstaller, RecordFacts *facts, Findings *findings)
+                            const char *uninstaller, const unsigned char *leadBytes,
+                            RecordFacts *facts, Findings *findings)
 {
     size_t pathStart = record->start + record->argument;
     char quoted[256];
@@ -200,30 +215,30 @@ static void CheckSinglePath(const LogRecord *record, const char *path, size_t le
         AddFinding(findings, pathStart, SEVERITY_ERROR, "path-not-fully-qualified",
                    "%s is not fully qualified: it resolves against whatever folder the "
                    "uninstaller was started in",
-                   QuoteText(path, length, quoted, sizeof quoted));
+                   QuoteText(path, length, quoted, sizeof quoted, leadBytes));
         return;
     }
     bool deferred = false;
     if (record->kind != RECORD_LINK && uninstaller != NULL &&
-        IsLeadingPartOf(path, length, uninstaller)) {
+        IsLeadingPartOf(path, length, uninstaller, leadBytes)) {
         deferred = true;
         char next = uninstaller[length];
-        if (next != '\0' && next != '\\' && path[length - 1] != '\\')
+        if (next != '\0' && next != '\\' && !EndsInChar(path, length, '\\', leadBytes))
             AddFinding(findings, pathStart, SEVERITY_ERROR, "deferred-other-path",
                        "the path is only as text a leading part of the uninstaller's own path %s: "
                        "it is deferred to the clean-up copy though it names another %s, and stays "
                        "if the copy cannot remove it",
-                       QuoteText(uninstaller, strlen(uninstaller), quoted, sizeof quoted),
+                       QuoteText(uninstaller, strlen(uninstaller), quoted, sizeof quoted, leadBytes),
                        record->kind == RECORD_DIR ? "folder" : "file");
     }
     facts->dirPending = record->kind == RECORD_DIR && !deferred;
     facts->deferred = deferred;
     const char *shared;
-    if (record->kind == RECORD_DIR && IsSharedFolder(path, length, &shared))
+    if (record->kind == RECORD_DIR && IsSharedFolder(path, length, &shared, leadBytes))
         AddFinding(findings, pathStart, SEVERITY_ERROR, "shared-folder",
                    "removes %s (%s) whenever it is empty at its turn, a folder that other "
                    "programs share",
-                   QuoteText(path, length, quoted, sizeof quoted), shared);
+                   QuoteText(path, length, quoted, sizeof quoted, leadBytes), shared);
     if (record->kind == RECORD_LINK) {
         bool shortcut = length >= 4 && (EqualIgnoringAsciiCase(path + length - 4, ".lnk", 4) ||
                                         EqualIgnoringAsciiCase(path + length - 4, ".url", 4));
@@ -245,8 +260,9 @@ void CheckRecord(const LogText *log, size_t index, const char *uninstaller, Reco
     }
     const char *argument = log->bytes + record->start + record->argument;
     size_t length = record->length - record->argument;
+    const unsigned char *leadBytes = log->leadBytes;
     if (record->kind == RECORD_KEY) {
-        CheckRegistryItem(record, argument, length, facts, findings);
+        CheckRegistryItem(record, argument, length, leadBytes, facts, findings);
         return;
     }
 
@@ -278,18 +294,18 @@ void CheckRecord(const LogText *log, size_t index, const char *uninstaller, Reco
     }
 
     if (record->kind != RECORD_LINK) {
-        const char *slash = (const char *)memchr(argument, '/', length);
-        if (slash != NULL)
-            AddFinding(findings, record->start + record->argument + (size_t)(slash - argument),
+        size_t slash = FindFirstChar(argument, length, '/', leadBytes);
+        if (slash < length)
+            AddFinding(findings, record->start + record->argument + slash,
                        SEVERITY_WARNING, "slash-separator",
                        "'/' as a separator: the system takes it, but the uninstaller compares "
                        "paths with its own path as text, where only a backslash matches one");
     }
     if (record->kind == RECORD_DIRW)
-        CheckTreeRoot(record, argument, length, uninstaller, facts, findings);
+        CheckTreeRoot(record, argument, length, uninstaller, leadBytes, facts, findings);
     else
-        CheckSinglePath(record, argument, length, uninstaller, facts, findings);
+        CheckSinglePath(record, argument, length, uninstaller, leadBytes, facts, findings);
     /* A tree root is compared only when its tree goes at its turn. */
     facts->path = record->kind == RECORD_DIRW ? facts->treeRemoved : IsFullyQualified(argument, length);
-    CheckUtf8(record, argument, length, false, findings);
+    CheckUtf8(record, argument, length, false, leadBytes, findings);
 }

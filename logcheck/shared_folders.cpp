@@ -70,7 +70,8 @@ static const char *const BELOW_PROFILE_NAMES[] = {
 static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 static char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
 
-bool IsSharedFolder(const char *path, size_t length, const char **description)
+bool IsSharedFolder(const char *path, size_t length, const char **description,
+                    const unsigned char *leadBytes)
 {
     if (length >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
         (path[2] == '?' || path[2] == '.') && IsSeparator(path[3])) {
@@ -84,15 +85,30 @@ bool IsSharedFolder(const char *path, size_t length, const char **description)
     /* The part below "X:", folded: one backslash per run, none at the end. */
     char folded[PATH_BUFFER_SIZE];
     size_t used = 0;
-    for (size_t at = 2; at < length; at++) {
-        char c = IsSeparator(path[at]) ? '\\' : AsciiUpper(path[at]);
-        if (c == '\\' && used > 0 && folded[used - 1] == '\\')
+    bool afterSeparator = false;
+    for (size_t at = 2; at < length;) {
+        size_t n = CharLength(path, at, length, leadBytes);
+        if (n == 1 && IsSeparator(path[at]) && afterSeparator) {
+            at++;
             continue;
-        if (used + 1 >= sizeof folded)
+        }
+        if (used + n >= sizeof folded)
             return false; /* longer than any folder of the list */
-        folded[used++] = c;
+        if (n == 2) {
+            /* No folder of the list holds one: kept as it is, never folded. */
+            folded[used++] = path[at];
+            folded[used++] = path[at + 1];
+            afterSeparator = false;
+        } else if (IsSeparator(path[at])) {
+            folded[used++] = '\\';
+            afterSeparator = true;
+        } else {
+            folded[used++] = AsciiUpper(path[at]);
+            afterSeparator = false;
+        }
+        at += n;
     }
-    while (used > 0 && folded[used - 1] == '\\')
+    if (afterSeparator)
         used--;
     folded[used] = '\0';
 
@@ -106,9 +122,7 @@ bool IsSharedFolder(const char *path, size_t length, const char **description)
     if (strncmp(folded, USERS, sizeof USERS - 1) != 0)
         return false;
     const char *name = folded + sizeof USERS - 1;
-    const char *rest = strchr(name, '\\');
-    if (rest == NULL)
-        rest = name + strlen(name);
+    const char *rest = name + FindFirstChar(name, strlen(name), '\\', leadBytes);
     if (rest == name)
         return false;
     for (size_t i = 0; i < sizeof BELOW_PROFILE / sizeof BELOW_PROFILE[0]; i++) {

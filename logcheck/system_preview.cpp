@@ -109,6 +109,8 @@ static void FreePreview(Preview *preview)
 
 static const char *Plural(size_t count) { return count == 1 ? "" : "s"; }
 
+const unsigned char *SystemLeadBytes() { return AnsiLeadBytes(); }
+
 int PreviewOnSystem(const LogText *log, const CheckOptions *options, FILE *out)
 {
     Preview *preview = (Preview *)calloc(1, sizeof(Preview));

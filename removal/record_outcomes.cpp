@@ -55,7 +55,7 @@ static bool HasSubkeys(HKEY root, const char *keyPath)
 Outcome RegistryOutcome(const char *item, ErrorRef result, DWORD *code)
 {
     RegistryItemParts parts;
-    if (!SplitRegistryItem(item, strlen(item), &parts))
+    if (!SplitRegistryItem(item, strlen(item), &parts, AnsiLeadBytes()))
         return PASSED_OVER;
     bool value = parts.valueNameLength > 0;
     if (result == NULL)

@@ -26,20 +26,131 @@ bool NextRecord(const char *bytes, size_t size, size_t *at, size_t *start, size_
 
 static char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
 
-bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n)
+/* The lead bytes of each double-byte code page, exactly as the system's
+   IsDBCSLeadByteEx reports them; the native checker has no system to ask. */
+struct LeadByteTable {
+    unsigned char flags[256];
+};
+
+static constexpr LeadByteTable LeadByteRanges(int first, int last, int first2, int last2)
 {
-    for (size_t i = 0; i < n; i++) {
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+    LeadByteTable table{};
+    for (int byte = 0; byte < 256; byte++)
+        table.flags[byte] = (byte >= first && byte <= last) || (byte >= first2 && byte <= last2);
+    return table;
+}
+
+static constexpr LeadByteTable SHIFT_JIS = LeadByteRanges(0x81, 0x9F, 0xE0, 0xFC); /* 932 */
+static constexpr LeadByteTable EAST_ASIAN = LeadByteRanges(0x81, 0xFE, 0, -1);   /* 936, 949, 950 */
+
+const unsigned char *LeadBytesOfCodePage(unsigned codePage)
+{
+    switch (codePage) {
+    case 932:
+        return SHIFT_JIS.flags;
+    case 936:
+    case 949:
+    case 950:
+        return EAST_ASIAN.flags;
+    default:
+        return NULL;
+    }
+}
+
+bool IsAnsiCodePage(unsigned codePage)
+{
+    return codePage == 874 || (codePage >= 1250 && codePage <= 1258) ||
+           LeadBytesOfCodePage(codePage) != NULL;
+}
+
+size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes)
+{
+    /* Only a walk from the start can tell a second byte from a lead byte. */
+    size_t last = 0;
+    for (size_t at = 0; at < length; at += CharLength(text, at, length, leadBytes))
+        last = at;
+    return last;
+}
+
+bool EndsInChar(const char *text, size_t length, char c, const unsigned char *leadBytes)
+{
+    if (length == 0)
+        return false;
+    size_t last = LastCharStart(text, length, leadBytes);
+    return last == length - 1 && text[last] == c;
+}
+
+size_t TrailingBackslashes(const char *text, size_t length, const unsigned char *leadBytes)
+{
+    size_t run = 0;
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(text, at, length, leadBytes);
+        run = (n == 1 && text[at] == '\\') ? run + 1 : 0;
+        at += n;
+    }
+    return run;
+}
+
+size_t FindFirstChar(const char *text, size_t length, char c, const unsigned char *leadBytes)
+{
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(text, at, length, leadBytes);
+        if (n == 1 && text[at] == c)
+            return at;
+        at += n;
+    }
+    return length;
+}
+
+size_t FindLastChar(const char *text, size_t length, char c, const unsigned char *leadBytes)
+{
+    size_t found = length;
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(text, at, length, leadBytes);
+        if (n == 1 && text[at] == c)
+            found = at;
+        at += n;
+    }
+    return found;
+}
+
+void FoldAsciiCase(const char *text, size_t length, char *out, const unsigned char *leadBytes)
+{
+    for (size_t at = 0; at < length;) {
+        if (CharLength(text, at, length, leadBytes) == 2) {
+            out[at] = text[at];
+            out[at + 1] = text[at + 1];
+            at += 2;
+        } else {
+            out[at] = AsciiUpper(text[at]);
+            at++;
+        }
+    }
+}
+
+bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n, const unsigned char *leadBytes)
+{
+    for (size_t at = 0; at < n;) {
+        size_t length = CharLength(a, at, n, leadBytes);
+        if (length == 2 ? (a[at] != b[at] || a[at + 1] != b[at + 1])
+                        : AsciiUpper(a[at]) != AsciiUpper(b[at]))
             return false;
+        at += length;
     }
     return true;
 }
 
-bool IsLeadingPartOf(const char *part, size_t length, const char *whole)
+bool IsLeadingPartOf(const char *part, size_t length, const char *whole,
+                     const unsigned char *leadBytes)
 {
-    for (size_t i = 0; i < length; i++) {
-        if (whole[i] == '\0' || AsciiUpper(part[i]) != AsciiUpper(whole[i]))
+    for (size_t at = 0; at < length;) {
+        if (whole[at] == '\0')
             return false;
+        size_t n = CharLength(part, at, length, leadBytes);
+        if (n == 2 ? (part[at] != whole[at] || part[at + 1] != whole[at + 1])
+                   : AsciiUpper(part[at]) != AsciiUpper(whole[at]))
+            return false;
+        at += n;
     }
     return true;
 }
@@ -115,17 +226,17 @@ RegistryRoot RegistryRootAt(size_t index)
     return index < REGISTRY_ROOT_NAMES ? ROOT_NAMES[index].root : ROOT_UNKNOWN;
 }
 
-bool SplitRegistryItem(const char *item, size_t length, RegistryItemParts *parts)
+bool SplitRegistryItem(const char *item, size_t length, RegistryItemParts *parts,
+                       const unsigned char *leadBytes)
 {
-    const char *first = (const char *)memchr(item, '\\', length);
-    if (first == NULL)
+    size_t first = FindFirstChar(item, length, '\\', leadBytes);
+    if (first == length)
         return false;
-    size_t keyPath = (size_t)(first - item) + 1;
-    size_t last = length;
-    while (last > keyPath && item[last - 1] != '\\')
-        last--;
-    if (last == keyPath)
+    size_t keyPath = first + 1;
+    size_t last = FindLastChar(item + keyPath, length - keyPath, '\\', leadBytes);
+    if (last == length - keyPath)
         return false; /* "ROOT\name" never names the root key itself */
+    last += keyPath + 1; /* just after the last backslash */
     parts->rootLength = keyPath - 1;
     parts->keyPath = keyPath;
     parts->keyPathLength = last - 1 - keyPath;
@@ -138,38 +249,55 @@ static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 static bool IsDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-/* Something below `rest` and no "." or ".." part on the way. */
-static bool IsBelowRoot(const char *path, size_t rest, size_t length)
+/* Where the part that starts at `at` ends: at the next separator, or length. */
+static size_t PartEnd(const char *path, size_t at, size_t length, const unsigned char *leadBytes)
+{
+    while (at < length && !IsSeparator(path[at]))
+        at += CharLength(path, at, length, leadBytes);
+    return at;
+}
+
+/* Dots and blanks alone: the system trims such a part to nothing, "." or "..". */
+static bool IsDotsAndBlanks(const char *part, size_t length)
+{
+    for (size_t i = 0; i < length; i++) {
+        if (part[i] != '.' && part[i] != ' ')
+            return false;
+    }
+    return length > 0;
+}
+
+/* Something below `rest` and no part on the way that stays or climbs. */
+static bool IsBelowRoot(const char *path, size_t rest, size_t length,
+                        const unsigned char *leadBytes)
 {
     bool below = false;
     for (size_t at = rest; at < length;) {
-        size_t start = at;
-        while (at < length && !IsSeparator(path[at]))
-            at++;
-        size_t part = at - start;
-        if ((part == 1 && path[start] == '.') ||
-            (part == 2 && path[start] == '.' && path[start + 1] == '.'))
+        size_t end = PartEnd(path, at, length, leadBytes);
+        if (IsDotsAndBlanks(path + at, end - at))
             return false;
-        if (part > 0)
+        if (end > at)
             below = true;
-        at++;
+        at = end + 1;
     }
     return below;
 }
 
 /* server\share\rest from `at` on: safe when a server, a share and something
    below the share are there. */
-static bool IsSafeBelowShare(const char *path, size_t at, size_t length)
+static bool IsSafeBelowShare(const char *path, size_t at, size_t length,
+                             const unsigned char *leadBytes)
 {
     for (int parts = 0; parts < 2; parts++) {
         size_t start = at;
-        while (at < length && !IsSeparator(path[at]))
-            at++;
+        at = PartEnd(path, at, length, leadBytes);
         if (at == start || at >= length)
             return false; /* an empty server or share, or nothing below the share */
+        if (IsDotsAndBlanks(path + start, at - start))
+            return false; /* tidied away, it climbs out of the share */
         at++;
     }
-    return IsBelowRoot(path, at, length);
+    return IsBelowRoot(path, at, length, leadBytes);
 }
 
 static bool IsDrivePath(const char *path, size_t length)
@@ -177,12 +305,25 @@ static bool IsDrivePath(const char *path, size_t length)
     return length >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && IsSeparator(path[2]);
 }
 
-bool IsSafeTreeRoot(const char *path, size_t length)
+/* The length without the separators that end the path. */
+static size_t WithoutTrailingSeparators(const char *path, size_t length,
+                                        const unsigned char *leadBytes)
 {
-    while (length > 0 && IsSeparator(path[length - 1]))
-        length--;
+    size_t kept = 0;
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(path, at, length, leadBytes);
+        at += n;
+        if (n == 2 || !IsSeparator(path[at - 1]))
+            kept = at;
+    }
+    return kept;
+}
+
+bool IsSafeTreeRoot(const char *path, size_t length, const unsigned char *leadBytes)
+{
+    length = WithoutTrailingSeparators(path, length, leadBytes);
     if (IsDrivePath(path, length))
-        return IsBelowRoot(path, 3, length);
+        return IsBelowRoot(path, 3, length, leadBytes);
     if (length < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
         return false;
 
@@ -190,15 +331,15 @@ bool IsSafeTreeRoot(const char *path, size_t length)
        below it can be judged; the system normalises nothing after \\?\, so a
        slash there is no separator, and such a spelling is simply refused. */
     if (length >= 4 && (path[2] == '?' || path[2] == '.') && IsSeparator(path[3])) {
-        if (memchr(path, '/', length) != NULL)
+        if (FindFirstChar(path, length, '/', leadBytes) != length)
             return false;
         if (length >= 8 && EqualIgnoringAsciiCase(path + 4, "UNC\\", 4))
-            return IsSafeBelowShare(path, 8, length);
+            return IsSafeBelowShare(path, 8, length, leadBytes);
         if (IsDrivePath(path + 4, length - 4))
-            return IsBelowRoot(path, 7, length);
+            return IsBelowRoot(path, 7, length, leadBytes);
         return false; /* volumes, GLOBALROOT, physical drives, bare devices */
     }
-    return IsSafeBelowShare(path, 2, length);
+    return IsSafeBelowShare(path, 2, length, leadBytes);
 }
 
 bool IsAddressableName(const char *name, const unsigned char *leadBytes)

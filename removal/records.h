@@ -34,12 +34,51 @@ RecordKind RecordKindOf(const char *record, size_t length, size_t *argument);
 /* "file:" and so on; "" for RECORD_NONE. */
 const char *RecordPrefix(RecordKind kind);
 
+/*
+ * Text in a double-byte code page (932, 936, 949, 950) is stepped by
+ * characters: a lead byte and the byte after it make one character, whatever
+ * that byte is, unless it ends the text (the length, or a zero byte). A
+ * second byte is never a separator and never folded. leadBytes: 256 flags for
+ * the lead bytes of the text's code page, or null for a single-byte one; with
+ * null every function here works byte by byte, as for code page 1252.
+ */
+
+/* The lead bytes of a double-byte code page, as the system reports them;
+   null for every other code page. */
+const unsigned char *LeadBytesOfCodePage(unsigned codePage);
+/* A code page the system may have as its ANSI one: 874, 1250 to 1258, 932,
+   936, 949 or 950. */
+bool IsAnsiCodePage(unsigned codePage);
+/* Bytes (1 or 2) of the character that starts at text[at], at < length.
+   Inline: every scan of a path asks it once a byte. */
+inline size_t CharLength(const char *text, size_t at, size_t length, const unsigned char *leadBytes)
+{
+    return leadBytes != NULL && leadBytes[(unsigned char)text[at]] && at + 1 < length &&
+                   text[at + 1] != '\0'
+               ? 2
+               : 1;
+}
+/* Where the last character starts; 0 for an empty text. */
+size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes);
+/* Whether the last character is c (an ASCII byte). */
+bool EndsInChar(const char *text, size_t length, char c, const unsigned char *leadBytes);
+/* How many backslash characters end the text. */
+size_t TrailingBackslashes(const char *text, size_t length, const unsigned char *leadBytes);
+/* Where the first or the last character c (an ASCII byte) starts; length when none. */
+size_t FindFirstChar(const char *text, size_t length, char c, const unsigned char *leadBytes);
+size_t FindLastChar(const char *text, size_t length, char c, const unsigned char *leadBytes);
+/* The text with its ASCII letters in upper case, second bytes as they are:
+   length bytes into out, which may be text itself. */
+void FoldAsciiCase(const char *text, size_t length, char *out, const unsigned char *leadBytes);
+
 /* ASCII case aside, equal over n bytes. */
-bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n);
+bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n,
+                            const unsigned char *leadBytes = NULL);
 /* True when `part` (length bytes) is, ASCII case aside, a leading part of the
    zero-terminated `whole` or all of it: the test that keeps the program's own
    paths for its clean-up copy. */
-bool IsLeadingPartOf(const char *part, size_t length, const char *whole);
+bool IsLeadingPartOf(const char *part, size_t length, const char *whole,
+                     const unsigned char *leadBytes = NULL);
 
 /* Registry items: "ROOT\key path\value name", or "ROOT\key path\" for the key. */
 enum RegistryRoot {
@@ -66,12 +105,14 @@ const char *RegistryRootName(size_t index);
 const size_t REGISTRY_ROOT_NAMES = 10;
 RegistryRoot RegistryRootAt(size_t index);
 /* False when the item names nothing: fewer than two backslashes. */
-bool SplitRegistryItem(const char *item, size_t length, RegistryItemParts *parts);
+bool SplitRegistryItem(const char *item, size_t length, RegistryItemParts *parts,
+                       const unsigned char *leadBytes = NULL);
 
 /* A tree root must be fully qualified, lie below a drive or share root and not
    climb back up. \\?\ and \\.\ paths are judged as what they spell; any other
-   device path is refused. */
-bool IsSafeTreeRoot(const char *path, size_t length);
+   device path is refused, and so is a part of dots and blanks alone, which
+   the system trims to nothing or to a climb. */
+bool IsSafeTreeRoot(const char *path, size_t length, const unsigned char *leadBytes = NULL);
 
 /* A name from a directory listing that the narrow interface can address as
    itself: no separator, colon or wildcard in it (a best-fit conversion or a

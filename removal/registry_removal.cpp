@@ -16,7 +16,7 @@ HKEY RootKeyFromName(const char *text, int length)
 ErrorRef RemoveRegistryItem(char *item)
 {
     RegistryItemParts parts;
-    if (!SplitRegistryItem(item, strlen(item), &parts))
+    if (!SplitRegistryItem(item, strlen(item), &parts, AnsiLeadBytes()))
         return NULL; /* "ROOT" or "ROOT\name" never names the root key itself */
     HKEY root = RootKeyFromName(item, (int)parts.rootLength);
     char *keyPath = item + parts.keyPath;

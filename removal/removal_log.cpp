@@ -54,7 +54,7 @@ static void RemoveTreeRecord(const char *argument, RecordReport *report)
     memcpy(path, argument, length + 1);
     if (DeferOwnPath(path))
         return;
-    if (!IsSafeTreeRoot(path, length)) {
+    if (!IsSafeTreeRoot(path, length, AnsiLeadBytes())) {
         RecordErrorCode(ERROR_INVALID_PARAMETER, "RemoveTree", "%s", path);
         Refuse(report, ERROR_INVALID_PARAMETER);
         return;

@@ -54,7 +54,7 @@ ErrorRef ProbeEntry(const char *path, EntryInfo *info)
 char *JoinPath(char *path, const char *name)
 {
     size_t length = strlen(path);
-    if (length == 0 || path[length - 1] != '\\')
+    if (!EndsInChar(path, length, '\\', AnsiLeadBytes()))
         path[length++] = '\\';
     strcpy(path + length, name);
     return path;
@@ -135,7 +135,7 @@ static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *info, const char 
     ErrorRef result = NextEntry(path, info, pattern, &end);
     while (result == NULL && end == 0) {
         size_t length = strlen(path);
-        bool separator = length > 0 && path[length - 1] == '\\';
+        bool separator = EndsInChar(path, length, '\\', AnsiLeadBytes());
         if (length + (separator ? 0 : 1) + strlen(info->name) >= MAX_PATH) {
             result = RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, "RemoveTree", "%s\\%s", path,
                                      info->name);
@@ -153,8 +153,9 @@ static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *info, const char 
 
 ErrorRef RemoveTree(char *path, const char *pattern)
 {
+    /* One trailing backslash, never the second byte of a character. */
     size_t length = strlen(path);
-    if (length > 0 && path[length - 1] == '\\')
+    if (EndsInChar(path, length, '\\', AnsiLeadBytes()))
         path[length - 1] = '\0';
 
     EntryInfo info;

@@ -26,10 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CheckLog(&log, &options, &findings);
         PrintFindings(sink, &log, &findings);
         FreeFindings(&findings);
-        /* With a given uninstaller path too: the checks that depend on it run. */
+        /* With a given uninstaller path too, and read as code page 932, where
+           a lead byte takes the byte after it: nothing may step past the end. */
         memset(&findings, 0, sizeof findings);
         options.uninstaller = "C:\\Program Files\\Brenhow\\Vorblend\\uninstall.exe";
+        log.leadBytes = LeadBytesOfCodePage(932);
         CheckLog(&log, &options, &findings);
+        PrintFindings(sink, &log, &findings);
         FreeFindings(&findings);
     }
     FreeLog(&log);

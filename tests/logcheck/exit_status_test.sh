@@ -24,6 +24,11 @@ expect 2 "$logs/mistakes.log" "$logs/no-such.log"
 expect 2 --no-such-option "$logs/clean.log"
 expect 2
 expect 0 --help
+expect 0 --code-page 932 "$logs/shift-jis.log"
+expect 1 "$logs/shift-jis.log"
+expect 2 --code-page 65001 "$logs/clean.log"
+expect 2 --code-page 932x "$logs/clean.log"
+expect 2 --code-page 932 --system "$logs/clean.log"
 
 # Standard input, and the reason of a log that cannot be opened.
 out=$("$logcheck" - <"$logs/mistakes.log" 2>&1)

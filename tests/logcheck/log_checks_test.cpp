@@ -22,10 +22,12 @@ struct Case {
 };
 
 std::vector<std::string> Check(const std::string &bytes, const char *uninstaller,
-                               std::vector<std::string> *messages = nullptr)
+                               std::vector<std::string> *messages = nullptr,
+                               const unsigned char *leadBytes = nullptr)
 {
     LogText log;
     EXPECT_TRUE(ParseLog(&log, "t.log", bytes.data(), bytes.size()));
+    log.leadBytes = leadBytes;
     Findings findings = {};
     CheckOptions options = {uninstaller};
     CheckLog(&log, &options, &findings);
@@ -203,4 +205,33 @@ TEST(CheckLog, SuggestsTheNameMeantForANearMiss)
         if (row.suggestion != nullptr)
             EXPECT_NE(std::string::npos, messages[0].find(row.suggestion)) << messages[0];
     }
+}
+
+/* Shift_JIS text read as code page 932 and, wrongly, as 1252: second bytes of
+   0x5C or of a letter make the byte-wise reading see separators and case. */
+TEST(CheckLog, ReadsDoubleByteLogsByCharacters)
+{
+    const std::string S = "\x95\x5C", H = "\x95\x41", B = "\x95\x61"; /* 表 柊 病 */
+    const std::string LIST = "\x88\xEA\x97\x97" + S;                  /* 一覧表 */
+    struct DoubleByteCase {
+        std::string log;
+        std::vector<std::string> as932, as1252;
+    } cases[] = {
+        {"dirw:C:\\V\\" + S + "\\\n", {}, {"dirw-trailing-separator:1"}},
+        {"file:C:\\V\\" + H + "\nfile:C:\\V\\" + B + "\n", {}, {"repeated-path:2"}},
+        {"file:C:\\" + B + "\\uninstall.exe\ndirw:C:\\" + H + "\n", {}, {"dirw-deferred:2"}},
+        {"file:C:\\V\\" + LIST + "\n", {}, {"utf8-text:1"}},
+        {"dirw:\\\\srv\\" + S + "x\n", {"dirw-refused:1"}, {}},
+        {"key:HKCU\\" + S + "\\\nkey:HKCU\\" + S + "\\y\\x\n", {"key-before-subkeys:1"}, {}},
+    };
+    for (const DoubleByteCase &c : cases) {
+        SCOPED_TRACE(c.log);
+        EXPECT_EQ(c.as932, Check(c.log, nullptr, nullptr, LeadBytesOfCodePage(932)));
+        EXPECT_EQ(c.as1252, Check(c.log, nullptr));
+    }
+    /* A double-byte character is quoted whole, never as half and a backslash. */
+    std::vector<std::string> messages;
+    Check("file:" + S + "x\n", nullptr, &messages, LeadBytesOfCodePage(932));
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ(0u, messages[0].find("\\x95\\x5Cx is not fully qualified")) << messages[0];
 }

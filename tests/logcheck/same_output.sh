@@ -37,6 +37,7 @@ for log in tests/logcheck/logs/*.log; do
 done
 compare "all logs, --werror" --werror tests/logcheck/logs/*.log
 compare "--uninstaller" --uninstaller 'C:\Vorblend\uninstall.exe' tests/logcheck/logs/clean.log
+compare "--code-page 932" --code-page 932 tests/logcheck/logs/shift-jis.log
 compare "--help" --help
 compare "a log that cannot be opened" tests/logcheck/logs/no-such.log
 compare_stdin tests/logcheck/logs/separators.log

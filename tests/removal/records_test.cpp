@@ -109,11 +109,25 @@ TEST(IsSafeTreeRoot, RefusesDrivesSharesRelativePathsAndDeviceSpellingsOfThem)
         {"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\x", false},
         {"\\\\.\\PhysicalDrive0", false},
         {"\\\\.\\NUL", false},
+        /* Parts the system trims to nothing or to a climb, and a part that only ends in a dot. */
+        {"C:\\...", false},
+        {"C:\\x\\.. ", false},
+        {"C:\\x\\ \\y", false},
+        {"C:\\x\\Vorblend.", true},
+        {"\\\\.\\UNC\\..\\GLOBALROOT\\Device\\HarddiskVolume1\\x", false},
+        {"\\\\?\\UNC\\.\\share\\x", false},
+        {"\\\\..\\share\\x", false},
+        {"\\\\srv\\..\\x", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(c.safe, IsSafeTreeRoot(c.path, strlen(c.path)));
     }
+    /* Code page 932: the second byte of \x95\x5C is no separator. */
+    const unsigned char *shiftJis = LeadBytesOfCodePage(932);
+    EXPECT_FALSE(IsSafeTreeRoot("\\\\srv\\\x95\x5Cx", 9, shiftJis)); /* a share root */
+    EXPECT_TRUE(IsSafeTreeRoot("\\\\srv\\\x95\x5Cx", 9, nullptr));   /* as bytes: below it */
+    EXPECT_TRUE(IsSafeTreeRoot("C:\\\x95\x5C\\x", 7, shiftJis));
 }
 
 TEST(IsAddressableName, RefusesSeparatorsWildcardsAndTrailingDotsButNotTrailBytes)
@@ -152,3 +166,83 @@ TEST(IsAddressableName, RefusesSeparatorsWildcardsAndTrailingDotsButNotTrailByte
         EXPECT_EQ(c.addressable, IsAddressableName(c.name, c.leadBytes));
     }
 }
+
+/* The same strings read in each code page: in a double-byte one the lead byte
+   L takes the byte after it, a backslash or a letter, as its second byte. */
+TEST(CharacterStepping, SecondBytesAreNeverSeparatorsOrFoldedInDoubleByteCodePages)
+{
+    struct Page {
+        unsigned codePage;
+        char lead;
+    } pages[] = {{932, '\x95'}, {936, '\x81'}, {949, '\x81'}, {950, '\xA5'}, {1252, '\x95'}};
+    struct Case {
+        const char *text; /* L stands for the lead byte */
+        bool endsInBackslash[2]; /* single-byte, double-byte */
+        size_t trailing[2], last[2];
+    } cases[] = {
+        {"C:\\x\\L\\", {true, false}, {1, 0}, {6, 4}},
+        {"C:\\x\\L\\\\", {true, true}, {2, 1}, {7, 7}},
+        {"C:\\L\\x", {false, false}, {0, 0}, {4, 2}},
+        {"C:\\x\\LA", {false, false}, {0, 0}, {4, 4}},
+        {"C:\\x\\L", {false, false}, {0, 0}, {4, 4}}, /* a lead byte at the end stands alone */
+        {"C:\\x\\L\\L\\", {true, false}, {1, 0}, {8, 4}},
+    };
+    for (const Page &page : pages) {
+        const unsigned char *leadBytes = LeadBytesOfCodePage(page.codePage);
+        int dbcs = leadBytes != nullptr ? 1 : 0;
+        ASSERT_EQ(page.codePage != 1252, dbcs == 1);
+        EXPECT_TRUE(IsAnsiCodePage(page.codePage));
+        for (const Case &c : cases) {
+            std::string text = c.text;
+            for (char &byte : text)
+                byte = byte == 'L' ? page.lead : byte;
+            SCOPED_TRACE(std::to_string(page.codePage) + " " + c.text);
+            EXPECT_EQ(c.endsInBackslash[dbcs], EndsInChar(text.data(), text.size(), '\\', leadBytes));
+            EXPECT_EQ(c.trailing[dbcs], TrailingBackslashes(text.data(), text.size(), leadBytes));
+            EXPECT_EQ(c.last[dbcs], FindLastChar(text.data(), text.size(), '\\', leadBytes));
+            EXPECT_EQ(2u, FindFirstChar(text.data(), text.size(), '\\', leadBytes));
+        }
+
+        /* The registry split, the deferral test's leading part and the folding. */
+        std::string L(1, page.lead);
+        std::string value = "HKCU\\Software\\B\\" + L + "\\";
+        RegistryItemParts parts;
+        ASSERT_TRUE(SplitRegistryItem(value.data(), value.size(), &parts, leadBytes));
+        EXPECT_EQ(dbcs ? "Software\\B" : "Software\\B\\" + L, value.substr(parts.keyPath, parts.keyPathLength));
+        EXPECT_EQ(dbcs ? L + "\\" : "", value.substr(parts.valueName, parts.valueNameLength));
+        std::string key = "HKCU\\Software\\" + L + "\\\\";
+        ASSERT_TRUE(SplitRegistryItem(key.data(), key.size(), &parts, leadBytes));
+        EXPECT_EQ("Software\\" + L + "\\", key.substr(parts.keyPath, parts.keyPathLength));
+        EXPECT_EQ(0u, parts.valueNameLength);
+
+        std::string whole = "C:\\" + L + "a\\uninstall.exe", other = "c:\\" + L + "A";
+        EXPECT_EQ(!dbcs, IsLeadingPartOf(other.data(), other.size(), whole.c_str(), leadBytes));
+        EXPECT_TRUE(IsLeadingPartOf(whole.data(), 4, whole.c_str(), leadBytes));
+        EXPECT_EQ(!dbcs, EqualIgnoringAsciiCase(other.data(), whole.data(), other.size(), leadBytes));
+        std::string folded = other;
+        FoldAsciiCase(other.data(), other.size(), &folded[0], leadBytes);
+        EXPECT_EQ("C:\\" + L + "A", folded);
+        folded = "x" + L + "a";
+        FoldAsciiCase(folded.data(), folded.size(), &folded[0], leadBytes);
+        EXPECT_EQ("X" + L + (dbcs ? "a" : "A"), folded);
+    }
+    EXPECT_FALSE(IsAnsiCodePage(65001));
+    EXPECT_FALSE(IsAnsiCodePage(437));
+    /* A lead byte before the terminator stands alone. */
+    EXPECT_EQ(1u, CharLength("\x95\0x", 0, 3, LeadBytesOfCodePage(932)));
+}
+
+#if defined(_WIN32)
+#include <windows.h>
+
+TEST(LeadBytesOfCodePage, AreTheOnesTheSystemReports)
+{
+    for (unsigned codePage : {932u, 936u, 949u, 950u, 1252u, 1250u, 874u}) {
+        const unsigned char *table = LeadBytesOfCodePage(codePage);
+        for (int byte = 0; byte < 256; byte++) {
+            bool lead = table != nullptr && table[byte];
+            ASSERT_EQ(IsDBCSLeadByteEx(codePage, (BYTE)byte) != 0, lead) << codePage << " " << byte;
+        }
+    }
+}
+#endif

@@ -306,10 +306,15 @@ TEST_F(Resources, TheManifestAsksForHighestAvailableDeclaresTheSystemsAndCommonC
         "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
         "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" "
         "language=\"*\"/>",
+        /* Aware of the system's DPI, not per monitor: laid out once at start. */
+        "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings><dpiAware "
+        "xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"
+        "</windowsSettings></application>",
     };
     for (const char *text : texts)
         EXPECT_NE(std::string::npos, manifest.find(text)) << text;
     EXPECT_EQ(std::string::npos, manifest.find("requireAdministrator"));
+    EXPECT_EQ(std::string::npos, manifest.find("dpiAwareness")) << "per-monitor awareness";
 }
 
 TEST_F(Resources, TheImportTableNamesOnlyTheFourSystemLibrariesAndNoNewerLibraryCall)

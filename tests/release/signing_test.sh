@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# Signed releases, end to end and offline: a throwaway certificate authority,
+# a code-signing and a time-stamping certificate made with openssl; a time-stamp
+# service on the loopback address (openssl ts behind a small HTTP handler);
+# scripts/release signing with a PKCS#12 file and with the same key on a
+# SoftHSM2 token; scripts/verify-release on good and bad files; and the signed
+# uninstaller removing a sample installation under Wine.
+#
+#   signing_test.sh [BUILD_DIR]     (default: build-signing/; kept between runs)
+set -uo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$src/build-signing}
+mkdir -p "$build"; build=$(cd "$build" && pwd)
+"$src/scripts/setup" || exit 1
+
+tmp=$(mktemp -d)
+tsa_pid=
+cleanup() {
+  [ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null
+  "$src/scripts/wine-session" stop "$build/wine" >/dev/null 2>&1
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+passed=0 failed=0
+ok() { echo "ok   $1"; passed=$((passed + 1)); }
+not_ok() {
+  echo "FAIL $1"; failed=$((failed + 1))
+  [ ! -s "$tmp/out" ] || sed 's/^/       /' "$tmp/out" | tail -20
+}
+# check NAME COMMAND...: the command's output goes to $tmp/out.
+check() {
+  local name=$1; shift
+  if "$@" >"$tmp/out" 2>&1; then ok "$name"; else not_ok "$name"; fi
+}
+# refuses NAME PATTERN COMMAND...: the command fails and says PATTERN.
+refuses() {
+  local name=$1 pattern=$2; shift 2
+  if "$@" >"$tmp/out" 2>&1; then not_ok "$name (it succeeded)"
+  elif grep -qE "$pattern" "$tmp/out"; then ok "$name"
+  else not_ok "$name (no \"$pattern\")"; fi
+}
+finish() { echo "$passed passed, $failed failed"; [ $failed = 0 ]; exit $?; }
+
+# --- The authorities and certificates ------------------------------------
+pki=$tmp/pki
+mkdir -p "$pki"
+cat >"$pki/openssl.cnf" <<EOF
+[req]
+distinguished_name = dn
+prompt = no
+[dn]
+CN = unused
+[ca_ext]
+basicConstraints = critical, CA:true
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[codesign_ext]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+authorityKeyIdentifier = keyid
+[tsa_ext]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+authorityKeyIdentifier = keyid
+# What openssl ts -reply reads.
+[tsa]
+default_tsa = tsa_section
+[tsa_section]
+serial = $pki/tsa-serial
+signer_cert = $pki/tsa.pem
+signer_key = $pki/tsa.key
+certs = $pki/ca.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.99999.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
+EOF
+# make_cert NAME SUBJECT EXTENSIONS ISSUER (ISSUER empty: self-signed)
+make_cert() {
+  local name=$1 subject=$2 ext=$3 issuer=$4
+  if [ -z "$issuer" ]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -days 7 -keyout "$pki/$name.key" \
+      -out "$pki/$name.pem" -subj "$subject" -config "$pki/openssl.cnf" -extensions "$ext"
+  else
+    openssl req -new -newkey rsa:2048 -nodes -keyout "$pki/$name.key" -out "$pki/$name.csr" \
+      -subj "$subject" -config "$pki/openssl.cnf" &&
+    openssl x509 -req -in "$pki/$name.csr" -CA "$pki/$issuer.pem" -CAkey "$pki/$issuer.key" \
+      -CAcreateserial -days 7 -out "$pki/$name.pem" -extfile "$pki/openssl.cnf" -extensions "$ext"
+  fi
+}
+{
+  make_cert ca "/CN=Vorblend Test Root" ca_ext "" &&
+  make_cert codesign "/O=Brenhow Test/CN=Brenhow Test Code Signing" codesign_ext ca &&
+  make_cert tsa "/CN=Vorblend Test Time Stamps" tsa_ext ca &&
+  make_cert otherca "/CN=Some Other Root" ca_ext "" &&
+  make_cert othersign "/CN=Brenhow Look-alike" codesign_ext otherca &&
+  echo 01 >"$pki/tsa-serial" &&
+  printf 'correct horse battery\n' >"$pki/password" &&
+  printf 'not the password\n' >"$pki/wrong-password" &&
+  openssl pkcs12 -export -inkey "$pki/codesign.key" -in "$pki/codesign.pem" -certfile "$pki/ca.pem" \
+    -out "$pki/codesign.p12" -passout "file:$pki/password"
+} >"$tmp/out" 2>&1 || { not_ok "making the certificates"; finish; }
+
+# --- The time-stamp service ----------------------------------------------
+cat >"$tmp/tsa.py" <<'EOF'
+import http.server, os, subprocess, sys, tempfile
+
+class Reply(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        with tempfile.TemporaryDirectory() as folder:
+            tsq, tsr = os.path.join(folder, "q"), os.path.join(folder, "r")
+            with open(tsq, "wb") as f:
+                f.write(query)
+            subprocess.run(["openssl", "ts", "-reply", "-config", sys.argv[1],
+                            "-queryfile", tsq, "-out", tsr], check=True, capture_output=True)
+            with open(tsr, "rb") as f:
+                reply = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+server = http.server.HTTPServer(("127.0.0.1", 0), Reply)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+EOF
+python3 "$tmp/tsa.py" "$pki/openssl.cnf" >"$tmp/tsa.port" 2>"$tmp/tsa.log" &
+tsa_pid=$!
+for _ in $(seq 50); do [ -s "$tmp/tsa.port" ] && break; sleep 0.1; done
+[ -s "$tmp/tsa.port" ] || { cp "$tmp/tsa.log" "$tmp/out"; not_ok "starting the time-stamp service"; finish; }
+tsa=http://127.0.0.1:$(cat "$tmp/tsa.port")/
+# Nothing listens on port 1: the first server named fails, the next one answers.
+dead=http://127.0.0.1:1/
+
+# --- The key on a token ---------------------------------------------------
+module=/usr/lib/softhsm/libsofthsm2.so
+export SOFTHSM2_CONF=$tmp/softhsm2.conf
+mkdir -p "$tmp/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
+  "$tmp/tokens" >"$SOFTHSM2_CONF"
+printf '2468\n' >"$pki/pin"
+printf '1357\n' >"$pki/wrong-pin"
+{
+  softhsm2-util --init-token --free --label vorblend-release --so-pin 97531 --pin 2468 &&
+  openssl pkcs8 -topk8 -nocrypt -in "$pki/codesign.key" -out "$pki/codesign.pk8" &&
+  softhsm2-util --import "$pki/codesign.pk8" --token vorblend-release --pin 2468 \
+    --label codesign --id 01 &&
+  openssl x509 -in "$pki/codesign.pem" -outform DER -out "$pki/codesign.der" &&
+  pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --token-label vorblend-release \
+    --login --pin 2468 --write-object "$pki/codesign.der" --type cert --label codesign --id 01
+} >"$tmp/out" 2>&1 || { not_ok "putting the key on a SoftHSM2 token"; finish; }
+key='pkcs11:token=vorblend-release;object=codesign;type=private'
+
+# --- Releases ---------------------------------------------------------------
+release() { "$src/scripts/release" "$@"; }
+p12=(--pkcs12 "$pki/codesign.p12" --password-file "$pki/password")
+p11=(--pkcs11-module "$module" --key "$key" --cert "$pki/codesign.pem" --password-file "$pki/pin")
+
+check "an unsigned release" release "$tmp/plain" "$build/release"
+check "signed with the PKCS#12 file, the second time-stamp server answering" \
+  release "${p12[@]}" --timestamp "$dead" --timestamp "$tsa" "$tmp/p12" "$build/release"
+check "signed with the key on the token" \
+  release "${p11[@]}" --timestamp "$tsa" "$tmp/p11" "$build/release"
+check "signed with the key and the certificate on the token" \
+  release --pkcs11-module "$module" --key "$key" --password-file "$pki/pin" "$tmp/token" "$build/release"
+check "  osslsigncode verify accepts it" \
+  osslsigncode verify -CAfile "$pki/ca.pem" -in "$tmp/token/uninstall.exe"
+
+for dist in p12 p11; do
+  check "$dist: SHA256SUMS.unsigned is the unsigned release's SHA256SUMS" \
+    cmp "$tmp/$dist/SHA256SUMS.unsigned" "$tmp/plain/SHA256SUMS"
+  check "$dist: SHA256SUMS lists the signed files" \
+    bash -c "cd '$tmp/$dist' && sha256sum -c --strict SHA256SUMS"
+  for file in uninstall.exe:"Vorblend Uninstall" logcheck.exe:"Vorblend Removal Log Check"; do
+    name=${file%%:*} desc=${file#*:}
+    check "$dist: osslsigncode verify accepts $name, named \"$desc\", with its time stamp" \
+      bash -c "osslsigncode verify -CAfile '$pki/ca.pem' -TSA-CAfile '$pki/ca.pem' \
+                 -in '$tmp/$dist/$name' >'$tmp/verify' 2>&1; status=\$?; cat '$tmp/verify';
+               [ \$status = 0 ] && grep -q 'Text description: $desc\$' '$tmp/verify' &&
+               grep -q 'Timestamp time:' '$tmp/verify' &&
+               grep -q '^Signature verification: ok' '$tmp/verify'"
+  done
+done
+
+# A failed signing leaves the release folder as it was.
+sums_before=$(cd "$tmp/p12" && sha256sum ./*)
+refuses "a wrong PKCS#12 password fails the release with the tool's reason" "Wrong password|mac verify" \
+  release --pkcs12 "$pki/codesign.p12" --password-file "$pki/wrong-password" "$tmp/p12" "$build/release"
+refuses "a wrong PIN fails the release with the tool's reason" "PIN incorrect|Login" \
+  release --pkcs11-module "$module" --key "$key" --cert "$pki/codesign.pem" \
+    --password-file "$pki/wrong-pin" "$tmp/p12" "$build/release"
+refuses "no answer from the time-stamp server fails the release" "timestamping failed|Failed to get data" \
+  release "${p12[@]}" --timestamp "$dead" "$tmp/p12" "$build/release"
+check "after the failures the signed release folder is unchanged" \
+  test "$sums_before" = "$(cd "$tmp/p12" && sha256sum ./*)"
+refuses "no release folder is made by a failed signing" "timestamping failed" \
+  release "${p12[@]}" --timestamp "$dead" "$tmp/never" "$build/release"
+check "  and leaves no folder behind" test ! -e "$tmp/never"
+
+# --- verify-release ---------------------------------------------------------
+check "verify-release --ca --tsa-ca passes the files signed both ways" \
+  "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
+    "$tmp/p12/uninstall.exe" "$tmp/p12/logcheck.exe" "$tmp/p11/uninstall.exe" "$tmp/p11/logcheck.exe"
+
+# One byte changed inside the first section, which the signature's digest covers.
+mkdir -p "$tmp/changed" "$tmp/other"
+cp "$tmp/p12/uninstall.exe" "$tmp/changed/uninstall.exe"
+offset=$(x86_64-w64-mingw32-objdump -h "$tmp/changed/uninstall.exe" |
+           awk '$2 == ".text" { print $6; exit }')
+offset=$((0x$offset + 100))
+byte=$(od -An -tu1 -j "$offset" -N1 "$tmp/changed/uninstall.exe" | tr -d ' ')
+printf "\\x$(printf %02x $((byte ^ 1)))" |
+  dd of="$tmp/changed/uninstall.exe" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+# The same bytes as the release, signed under another authority.
+osslsigncode sign -certs "$pki/othersign.pem" -key "$pki/othersign.key" -h sha256 \
+  -n "Vorblend Removal Log Check" -in "$tmp/plain/logcheck.exe" -out "$tmp/other/logcheck.exe" \
+  >"$tmp/out" 2>&1 || not_ok "signing under another authority"
+"$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
+  "$tmp/changed/uninstall.exe" "$tmp/other/logcheck.exe" "$tmp/p11/logcheck.exe" >"$tmp/bad" 2>&1
+status=$?
+cp "$tmp/bad" "$tmp/out"
+check "verify-release fails when one of its files fails" test $status -ne 0
+check "  naming the signature check for the changed byte" \
+  grep -q "^FAIL signature: $tmp/changed/uninstall.exe: .*digest mismatch" "$tmp/bad"
+check "  naming the signature check for the other authority" \
+  grep -q "^FAIL signature: $tmp/other/logcheck.exe: .*does not lead to" "$tmp/bad"
+check "  while its bytes are still the release's" \
+  bash -c "! grep -q '^FAIL sources: $tmp/other/' '$tmp/bad'"
+check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
+
+# --- The signed uninstaller under Wine ---------------------------------------
+# Its clean-up copy is checked byte for byte against its own file before it
+# starts, signature and all: a full silent run shows both still work.
+session=$build/wine
+"$src/scripts/wine-session" start "$session" >"$tmp/out" 2>&1 || not_ok "starting Wine"
+drive_c=$session/wineprefix/drive_c
+product=$drive_c/VorblendSigned
+rm -rf "$product"
+mkdir -p "$product/data"
+cp "$tmp/p11/uninstall.exe" "$product/uninstall.exe"
+printf 'program\n' >"$product/vorblend.exe"
+printf 'preset\n' >"$product/data/preset.vbp"
+printf '%s\r\n' 'file:C:\VorblendSigned\vorblend.exe' 'dirw:C:\VorblendSigned\data' \
+  'file:C:\VorblendSigned\uninstall.log' 'file:C:\VorblendSigned\uninstall.exe' \
+  'dir:C:\VorblendSigned\' >"$product/uninstall.log"
+"$src/scripts/wine-session" run "$session" 'C:\VorblendSigned\uninstall.exe' \
+  'C:\VorblendSigned\uninstall.log' /S >"$tmp/out" 2>&1
+copies() { find "$drive_c/users" -iname uninstallqx.exe 2>/dev/null; }
+for _ in $(seq 150); do
+  [ -e "$product" ] || [ -n "$(copies)" ] || break
+  sleep 0.2
+done
+check "the signed uninstaller removes the sample installation, itself and its folder included" \
+  test ! -e "$product"
+check "  and its clean-up copy is gone too" test -z "$(copies)"
+
+finish
