@@ -5,6 +5,7 @@
  */
 #pragma once
 
+#include "removal/removal.h"
 #include "syscalls/syscalls.h"
 
 /* library_search.cpp */
@@ -29,12 +30,38 @@ ErrorRef RemovePath(const char *path);
 
 /* silent_mode.cpp */
 
-/* 1 for "/S", "/s", "-S" or "-s": the switch, second on the command line, that
+/* 1 for "/S", "/s", "-S" or "-s": the switch, anywhere after the log, that
    removes without showing anything. */
 int IsSilentSwitch(const char *argument);
+/* The report's path from "/LOG=PATH" or "-LOG=PATH" (LOG in any case); null
+   for any other argument. */
+const char *ReportSwitchPath(const char *argument);
+/* Reads every argument after the log: 1 when the run is silent. The first
+   /LOG= sets ReportPath; anything else is ignored. */
+int ReadSwitches(int argc, char **argv);
 /* Wizard mode's removal and clean-up copy with no window at all; ends the
-   process with code 0. */
+   process with Windows Installer's codes: 0, 1603, 1605 or 1622. */
 [[noreturn]] void SilentMode(const char *logPath);
+
+/* removal_report.cpp */
+
+extern const char *ReportPath; /* /LOG=PATH as given; null when no report is asked for */
+extern HANDLE ReportFile;      /* the report being written; null when none */
+
+/* Counts each record's outcome and, with a report open, keeps its line. */
+void CountRecord(const RecordReport *report);
+/* Removes whatever stands at ReportPath (a link as itself), creates the report
+   there as a new file and starts it with the header; then every record is
+   counted. False, with nothing created, when that fails. */
+bool OpenReport(const char *logPath, bool silent);
+/* The report's own path, or a folder above it: the removal leaves it in place. */
+bool KeepsReport(const char *path);
+/* The copy's line: copyCode is LaunchCleanupCopy's answer. */
+void ReportCleanupCopy(DWORD copyCode);
+/* A silent run's code from what its records did and the copy's answer. */
+DWORD SilentExitCode(DWORD copyCode);
+/* Writes the summary (with the exit code, unless it is negative) and closes the report. */
+void CloseReport(long exitCode);
 
 /* self_removal.cpp */
 
@@ -45,8 +72,9 @@ extern char *PendingRemovalList;    /* "\"a\" \"b\"", deferred paths; null when 
    listed for the clean-up copy and the caller must leave it in place. */
 int DeferOwnPath(const char *path);
 /* Places the temporary copy and starts it on the listed paths; waits for nothing.
-   Starts nothing unless the copy is a new file with the program's own bytes. */
-void LaunchCleanupCopy();
+   Starts nothing unless the copy is a new file with the program's own bytes.
+   0 when it started or nothing was listed, else the system's reason. */
+DWORD LaunchCleanupCopy();
 
 typedef DWORD(WINAPI *TempPathQuery)(DWORD length, LPSTR buffer);
 /* The temporary folder from GetTempPath2A when given, else from GetTempPathA;

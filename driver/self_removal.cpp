@@ -129,10 +129,17 @@ static bool SameBytesAsProgram(HANDLE copy)
     return same;
 }
 
-void LaunchCleanupCopy()
+/* The code after a failed call; some calls under some systems leave none. */
+static DWORD FailureCode()
+{
+    DWORD code = GetLastError();
+    return code != 0 ? code : ERROR_GEN_FAILURE;
+}
+
+DWORD LaunchCleanupCopy()
 {
     if (PendingRemovalList == NULL)
-        return;
+        return 0;
 
     /* Where the system has it, GetTempPath2A gives a process running as SYSTEM
        a folder that no other account may write; everyone else the usual one. */
@@ -140,8 +147,10 @@ void LaunchCleanupCopy()
         GetModuleHandleA("kernel32.dll"), "GetTempPath2A");
     char tempDirectory[MAX_PATH];
     DWORD length = GetTempFolder(getTempPath2, tempDirectory);
-    if (length == 0 || length + sizeof COPY_NAME > MAX_PATH)
-        return; /* no temporary folder, or no room for the copy's name in it */
+    if (length == 0)
+        return FailureCode(); /* no temporary folder */
+    if (length + sizeof COPY_NAME > MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE; /* no room for the copy's name in it */
     char copyPath[MAX_PATH];
     lstrcpyA(copyPath, tempDirectory);
     lstrcatA(copyPath, COPY_NAME);
@@ -149,9 +158,9 @@ void LaunchCleanupCopy()
     /* Whatever stands at that name may be someone else's program: it must go,
        and the copy must be a new file; otherwise nothing is started. */
     if (!DeleteFileA(copyPath) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return;
+        return FailureCode();
     if (!CopyFileA(ModulePath, copyPath, TRUE))
-        return;
+        return FailureCode();
     if (CleanupCopyWritten != NULL)
         CleanupCopyWritten(copyPath);
     /* Shared for reading only: while this handle or the copy's inherited one is
@@ -161,14 +170,15 @@ void LaunchCleanupCopy()
     HANDLE copy = CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ, &inheritable,
                               OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (copy == INVALID_HANDLE_VALUE) {
+        DWORD code = FailureCode();
         DeleteFileA(copyPath);
-        return;
+        return code;
     }
     /* Between the copy and the open, the same account's other programs may
        still have written to it. */
     if (!SameBytesAsProgram(copy)) {
         CloseHandle(copy); /* the last handle: the system deletes the file */
-        return;
+        return ERROR_INVALID_DATA;
     }
 
     STARTUPINFOA startup;
@@ -179,11 +189,14 @@ void LaunchCleanupCopy()
     BuildCleanupCommandLine(copyPath);
     /* The temporary folder as current folder: a process holds its current folder
        open, and the copy must be able to remove the installation folder. */
-    CreateProcessA(NULL, CleanupCommandLine, NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS, NULL,
-                   tempDirectory, &startup, &process);
+    DWORD started = CreateProcessA(NULL, CleanupCommandLine, NULL, NULL, TRUE, NORMAL_PRIORITY_CLASS,
+                                   NULL, tempDirectory, &startup, &process)
+                        ? 0
+                        : FailureCode();
     CloseHandle(copy); /* the copy's inherited handle is now the last one */
     if (process.hProcess != NULL) {
         CloseHandle(process.hThread); /* nothing waits for the copy */
         CloseHandle(process.hProcess);
     }
+    return started;
 }

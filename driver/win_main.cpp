@@ -1,7 +1,8 @@
 /*
  * The entry: keeps the instance handle, tells clean-up mode ("-u" as the first
  * argument, any case) from wizard mode, and runs wizard mode's steps in their
- * fixed order. Every run ends with exit code 0.
+ * fixed order. Wizard and clean-up runs end with exit code 0; silent mode
+ * ends with its own.
  */
 #include "driver/driver.h"
 #include "wizard/wizard.h"
@@ -18,8 +19,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 
     if (__argc > 1 && _stricmp(__argv[1], "-u") == 0)
         CleanupMode(__argc, __argv);
-    /* The log, then "/S" or the like: the same removal, with no window at all. */
-    if (__argc > 2 && IsSilentSwitch(__argv[2]))
+    /* The log, then "/S" or the like anywhere after it: the same removal, with
+       no window at all. */
+    if (ReadSwitches(__argc, __argv))
         SilentMode(__argv[1]);
 
     GetModuleFileNameA(NULL, ModulePath, sizeof ModulePath);

@@ -3,6 +3,7 @@
  * form compilers use, so that editors and CI jobs can read them.
  */
 #include "logcheck/logcheck.h"
+#include "removal/outcomes.h"
 
 #include <stdarg.h>
 #include <stdlib.h>
@@ -58,7 +59,7 @@ void PrintFindings(FILE *out, const LogText *log, Findings *findings)
         const Finding *finding = &findings->items[i];
         size_t line, column;
         LineAndColumn(log, finding->offset, &line, &column);
-        fprintf(out, "%s:%lu:%lu: %s: %s [%s]\n", log->name, (unsigned long)line, (unsigned long)column,
+        fprintf(out, DIAGNOSTIC_FORMAT "\n", log->name, (unsigned long)line, (unsigned long)column,
                 finding->severity == SEVERITY_ERROR ? "error" : "warning", finding->message,
                 finding->check);
     }

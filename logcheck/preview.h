@@ -8,6 +8,7 @@
 #pragma once
 
 #include "logcheck/logcheck.h"
+#include "removal/outcomes.h"
 #include "removal/removal.h"
 
 /* preview_state.cpp */
@@ -25,33 +26,6 @@ void PathKey(const char *path, char *key, size_t size);
 bool NameSetAdd(NameSet *set, const char *key);
 bool NameSetHas(const NameSet *set, const char *key);
 void FreeNameSet(NameSet *set);
-
-enum Outcome {
-    WILL_REMOVE_FILE,
-    WILL_REMOVE_FOLDER,
-    WILL_REMOVE_LINK,
-    WILL_REMOVE_TREE,
-    WILL_REMOVE_VALUE,
-    WILL_REMOVE_KEY,
-    NAMES_NOTHING,
-    DEFERRED,
-    PASSED_OVER,
-    REFUSED,
-    WILL_FAIL_READ_ONLY,
-    WILL_FAIL_ACCESS,
-    WILL_FAIL_IN_USE,
-    WILL_FAIL_NOT_EMPTY,
-    WILL_FAIL_KIND,
-    WILL_FAIL_SUBKEYS,
-    WILL_FAIL_ROOT,
-    TREE_STOPS,
-    DEFERRED_WILL_FAIL,
-    OUTCOME_COUNT,
-};
-
-const char *OutcomeName(Outcome outcome);
-/* Everything but a removal, nothing named and a deferral the copy completes. */
-bool IsFailure(Outcome outcome);
 
 struct PreviewLine {
     size_t record;   /* index of the record it belongs to */

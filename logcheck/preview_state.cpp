@@ -10,25 +10,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-struct OutcomeRow {
-    const char *name;
-    bool failure;
-};
-
-static const OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
-    {"will-remove-file", false},   {"will-remove-folder", false}, {"will-remove-link", false},
-    {"will-remove-tree", false},   {"will-remove-value", false},  {"will-remove-key", false},
-    {"names-nothing", false},      {"deferred", false},           {"passed-over", true},
-    {"refused", true},             {"will-fail-read-only", true}, {"will-fail-access", true},
-    {"will-fail-in-use", true},    {"will-fail-not-empty", true}, {"will-fail-kind", true},
-    {"will-fail-subkeys", true},   {"will-fail-root", true},      {"tree-stops", true},
-    {"deferred-will-fail", true},
-};
-
-const char *OutcomeName(Outcome outcome) { return OUTCOMES[outcome].name; }
-
-bool IsFailure(Outcome outcome) { return OUTCOMES[outcome].failure; }
-
 void PathKey(const char *path, char *key, size_t size)
 {
     char full[MAX_PATH], longer[MAX_PATH];

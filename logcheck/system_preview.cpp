@@ -62,7 +62,7 @@ static void PrintAt(FILE *out, const LogText *log, size_t offset, const char *le
 {
     size_t line, column;
     LineAndColumn(log, offset, &line, &column);
-    fprintf(out, "%s:%lu:%lu: %s: %s [%s]\n", log->name, (unsigned long)line, (unsigned long)column,
+    fprintf(out, DIAGNOSTIC_FORMAT "\n", log->name, (unsigned long)line, (unsigned long)column,
             level, message, tag);
 }
 

@@ -5,6 +5,7 @@
  */
 #pragma once
 
+#include "removal/outcomes.h"
 #include "removal/records.h"
 #include "syscalls/syscalls.h"
 
@@ -23,7 +24,13 @@ struct EntryInfo {
     char name[MAX_PATH];   /* own name, no directory part */
 };
 
+struct TreeTally {
+    unsigned long files, folders, links; /* removed; a folder link counts as a link */
+    unsigned long deferred;              /* left in place for the copy or the report */
+};
+
 extern HANDLE CurrentFindHandle; /* listing of the innermost directory being walked; null when none */
+extern TreeTally TreeRemoved;    /* what RemoveTree did since the caller last zeroed it */
 
 /* Null in every case; a path that names nothing is ENTRY_NONE. */
 ErrorRef ProbeEntry(const char *path, EntryInfo *info);
@@ -56,8 +63,28 @@ HKEY PredefinedKey(RegistryRoot root);
 
 /* removal_log.cpp */
 
+/* What one record did, as the report and the silent exit code need it. */
+struct RecordReport {
+    const char *record;     /* the record's text; null: the log itself */
+    size_t line, column;    /* where the record starts, from 1, as an editor counts */
+    Outcome outcome;        /* for the log itself: NAMES_NOTHING (no file), FAILED_OTHERWISE */
+    DWORD code;             /* the system's code of a failure or a refusal; else 0 */
+    char stoppedAt[MAX_PATH]; /* a stopped tree: the entry it stopped at; else "" */
+    TreeTally tree;         /* a dirw: record's counts */
+};
+
+extern void (*RecordCarriedOut)(const RecordReport *report); /* told of every record; null: nobody asks */
+
 /* Reads the log whole, then carries out its records in file order, best effort. */
 ErrorRef ProcessRemovalLog(const char *logPath);
 /* On failure *handle is null, not INVALID_HANDLE_VALUE. */
 ErrorRef OpenForReading(const char *path, HANDLE *handle);
 ErrorRef ReadBlock(HANDLE file, char *block, int count);
+
+/* record_outcomes.cpp: what a record's results mean, told apart where one
+   code covers several causes by looking at the entry after the failure. */
+
+/* A file:, link: or dir: record's failure with this code. */
+Outcome EntryFailureOutcome(const char *path, DWORD code, bool folder);
+/* A key: record's outcome from the item's reading and the call's result. */
+Outcome RegistryOutcome(const char *item, ErrorRef result, DWORD *code);

@@ -34,12 +34,21 @@ ErrorRef ReadBlock(HANDLE file, char *block, int count)
     return NULL;
 }
 
-static void RemoveTreeRecord(const char *argument)
+void (*RecordCarriedOut)(const RecordReport *report) = NULL; /* told of every record; null: nobody asks */
+
+static void Refuse(RecordReport *report, DWORD code)
+{
+    report->outcome = REFUSED;
+    report->code = code;
+}
+
+static void RemoveTreeRecord(const char *argument, RecordReport *report)
 {
     char path[MAX_PATH];
     size_t length = strlen(argument);
     if (length >= sizeof path) {
         RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, "RemoveTree", "%s", argument);
+        Refuse(report, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
     memcpy(path, argument, length + 1);
@@ -47,38 +56,109 @@ static void RemoveTreeRecord(const char *argument)
         return;
     if (!IsSafeTreeRoot(path, length, AnsiLeadBytes())) {
         RecordErrorCode(ERROR_INVALID_PARAMETER, "RemoveTree", "%s", path);
+        Refuse(report, ERROR_INVALID_PARAMETER);
         return;
     }
-    RemoveTree(path, "*.*");
+    memset(&TreeRemoved, 0, sizeof TreeRemoved);
+    ErrorRef failure = RemoveTree(path, "*.*");
+    report->tree = TreeRemoved;
+    if (failure != NULL) {
+        /* The walk leaves the entry that failed in the buffer. */
+        report->outcome = TREE_STOPS;
+        report->code = failure->code;
+        memcpy(report->stoppedAt, path, sizeof path);
+    } else {
+        TreeTally done = TreeRemoved;
+        bool found = done.files + done.folders + done.links + done.deferred > 0;
+        report->outcome = found ? WILL_REMOVE_TREE : NAMES_NOTHING;
+    }
 }
 
-static void CarryOut(char *record, size_t length)
+/* file:, link: and dir: records: the outcome of one deletion. */
+static void EntryRemoved(RecordReport *report, const char *path, ErrorRef result, bool folder,
+                         DWORD attributesBefore)
+{
+    if (RecordCarriedOut == NULL)
+        return; /* nobody asks: no look at the entry after a failure */
+    if (result != NULL) {
+        report->code = result->code;
+        report->outcome = EntryFailureOutcome(path, result->code, folder);
+    } else if (!folder) {
+        report->outcome = WILL_REMOVE_FILE;
+    } else {
+        bool link = attributesBefore != INVALID_FILE_ATTRIBUTES &&
+                    (attributesBefore & FILE_ATTRIBUTE_REPARSE_POINT);
+        report->outcome = link ? WILL_REMOVE_LINK : WILL_REMOVE_FOLDER;
+    }
+}
+
+/* Left where it is: the program's own path for the copy, or the report. */
+static bool LeftInPlace(const char *path, RecordReport *report)
+{
+    if (KeepsReport(path))
+        report->outcome = KEPT_FOR_REPORT;
+    else if (!DeferOwnPath(path))
+        return false;
+    return true;
+}
+
+static void CarryOut(char *record, size_t length, RecordReport *report)
 {
     size_t at;
     char *argument;
+    ErrorRef result;
+    DWORD before = INVALID_FILE_ATTRIBUTES;
+    report->outcome = DEFERRED; /* unless what it did says otherwise */
     switch (RecordKindOf(record, length, &at)) {
     case RECORD_FILE:
         argument = record + at;
-        if (!DeferOwnPath(argument))
-            CheckedDeleteFile(argument);
+        if (!LeftInPlace(argument, report))
+            EntryRemoved(report, argument, CheckedDeleteFile(argument), false, before);
         break;
     case RECORD_DIR:
         argument = record + at;
-        if (!DeferOwnPath(argument))
-            CheckedRemoveDirectory(argument);
+        if (LeftInPlace(argument, report))
+            break;
+        /* Only the report tells a folder link from a folder, so only it asks. */
+        if (RecordCarriedOut != NULL)
+            before = GetFileAttributesA(argument);
+        EntryRemoved(report, argument, CheckedRemoveDirectory(argument), true, before);
         break;
     case RECORD_DIRW:
-        RemoveTreeRecord(record + at);
+        RemoveTreeRecord(record + at, report);
         break;
     case RECORD_KEY:
-        RemoveRegistryItem(record + at);
+        result = RemoveRegistryItem(record + at);
+        if (RecordCarriedOut != NULL)
+            report->outcome = RegistryOutcome(record + at, result, &report->code);
         break;
     case RECORD_LINK:
-        CheckedDeleteFile(record + at);
+        argument = record + at;
+        EntryRemoved(report, argument, CheckedDeleteFile(argument), false, before);
         break;
     case RECORD_NONE:
+        report->outcome = PASSED_OVER;
         break;
     }
+}
+
+/* The log itself: no file at its path, or one that cannot be read. */
+static ErrorRef TellOfLog(Outcome outcome, DWORD code, ErrorRef result)
+{
+    if (RecordCarriedOut != NULL) {
+        RecordReport report;
+        memset(&report, 0, sizeof report);
+        report.outcome = outcome;
+        report.code = code;
+        RecordCarriedOut(&report);
+    }
+    return result;
+}
+
+/* LF, CR LF or a lone CR ends a line, as the checker counts them. */
+static bool EndsLine(const char *block, size_t size, size_t at)
+{
+    return block[at] == '\n' || (block[at] == '\r' && (at + 1 >= size || block[at + 1] != '\n'));
 }
 
 ErrorRef ProcessRemovalLog(const char *logPath)
@@ -86,17 +166,19 @@ ErrorRef ProcessRemovalLog(const char *logPath)
     EntryInfo info;
     ProbeEntry(logPath, &info);
     if (info.kind != ENTRY_FILE)
-        return NULL;
+        return TellOfLog(NAMES_NOTHING, 0, NULL);
 
     HANDLE file;
     ErrorRef result = OpenForReading(logPath, &file);
     if (result != NULL || file == NULL)
-        return result;
+        return TellOfLog(FAILED_OTHERWISE, result != NULL ? result->code : ERROR_INVALID_HANDLE,
+                         result);
     /* The probe keeps only the low 32 bits, so ask the open file as well. */
     LARGE_INTEGER actual;
     if (info.size < 0 || (GetFileSizeEx(file, &actual) && actual.QuadPart > 0x7FFFFFFF)) {
         CloseHandleKeepingError(file, NULL);
-        return RecordErrorCode(ERROR_FILE_TOO_LARGE, "ReadFile", "%s", logPath);
+        return TellOfLog(FAILED_OTHERWISE, ERROR_FILE_TOO_LARGE,
+                         RecordErrorCode(ERROR_FILE_TOO_LARGE, "ReadFile", "%s", logPath));
     }
 
     /* One byte more than the log, zero-filled: a last record without a line end
@@ -108,14 +190,34 @@ ErrorRef ProcessRemovalLog(const char *logPath)
         readResult = ReadBlock(file, block, info.size);
     result = CloseHandleKeepingError(file, readResult);
     if (result != NULL || block == NULL)
-        return result;
+        return TellOfLog(FAILED_OTHERWISE, result != NULL ? result->code : ERROR_NOT_ENOUGH_MEMORY,
+                         result);
 
+    /* Line ends stay apart from the other separators until the records are
+       counted, so that the report can name each record's line. */
     for (size_t at = 0; at < size; at++) {
         if ((unsigned char)block[at] < 0x20)
-            block[at] = '\0';
+            block[at] = EndsLine(block, size, at) ? '\n' : '\0';
     }
-    size_t at = 0, start, length;
-    while (NextRecord(block, size, &at, &start, &length))
-        CarryOut(block + start, length);
+    size_t at = 0, start, length, line = 1, lineStart = 0, counted = 0;
+    while (NextRecord(block, size, &at, &start, &length)) {
+        for (; counted < start; counted++) {
+            if (block[counted] == '\n') {
+                line++;
+                lineStart = counted + 1;
+            }
+        }
+        counted = start + length;
+        block[counted] = '\0'; /* the block has a byte past the log's end */
+
+        RecordReport report;
+        memset(&report, 0, sizeof report);
+        report.record = block + start;
+        report.line = line;
+        report.column = start - lineStart + 1;
+        CarryOut(block + start, length, &report);
+        if (RecordCarriedOut != NULL)
+            RecordCarriedOut(&report);
+    }
     return NULL;
 }

@@ -11,6 +11,24 @@
 #include <string.h>
 
 HANDLE CurrentFindHandle = NULL; /* listing of the innermost directory being walked; null when none */
+TreeTally TreeRemoved;           /* what RemoveTree did since the caller last zeroed it */
+
+/* Counts a removal that succeeded. */
+static ErrorRef Tally(unsigned long *count, ErrorRef result)
+{
+    if (result == NULL)
+        (*count)++;
+    return result;
+}
+
+/* The program's own paths wait for the copy; the report stays where its caller put it. */
+static bool LeftInPlace(const char *path)
+{
+    if (!DeferOwnPath(path) && !KeepsReport(path))
+        return false;
+    TreeRemoved.deferred++;
+    return true;
+}
 
 static void CopyFound(EntryInfo *info, const WIN32_FIND_DATAA *found)
 {
@@ -145,14 +163,15 @@ ErrorRef RemoveTree(char *path, const char *pattern)
     if (info.kind == ENTRY_NONE)
         return NULL;
     if (info.kind == ENTRY_FILE) {
-        if (DeferOwnPath(path))
+        if (LeftInPlace(path))
             return NULL;
-        return CheckedDeleteFile(path);
+        return Tally(&TreeRemoved.files, CheckedDeleteFile(path));
     }
 
     /* A junction or folder link is removed as itself: its target lies outside the
        tree, and listing it would empty a folder that is not ours. */
-    if (!(info.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    bool link = (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!link) {
         HANDLE outer;
         SaveFindHandle(&outer);
         ClearFindHandle();
@@ -162,7 +181,7 @@ ErrorRef RemoveTree(char *path, const char *pattern)
         if (failure != NULL)
             return failure;
     }
-    if (DeferOwnPath(path))
+    if (LeftInPlace(path))
         return NULL;
-    return CheckedRemoveDirectory(path);
+    return Tally(link ? &TreeRemoved.links : &TreeRemoved.folders, CheckedRemoveDirectory(path));
 }

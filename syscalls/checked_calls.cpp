@@ -31,6 +31,16 @@ ErrorRef CheckedReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *by
     return NULL;
 }
 
+ErrorRef CheckedWriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
+                          DWORD *bytesWrittenOut, OVERLAPPED *overlapped)
+{
+    if (!WriteFile(file, buffer, bytesToWrite, bytesWrittenOut, overlapped))
+        return RecordLastError("WriteFile", NULL);
+    if (*bytesWrittenOut != bytesToWrite)
+        return RecordErrorCode(ERROR_HANDLE_DISK_FULL, "WriteFile", NULL);
+    return NULL;
+}
+
 ErrorRef CheckedDeleteFile(const char *path)
 {
     if (!DeleteFileA(path))

@@ -34,6 +34,9 @@ ErrorRef CheckedCreateFile(const char *path, DWORD desiredAccess, DWORD shareMod
 ErrorRef CheckedCloseHandle(HANDLE handle);
 ErrorRef CheckedReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesReadOut,
                          OVERLAPPED *overlapped);
+/* A write that takes fewer bytes than it was given fails too (disk full). */
+ErrorRef CheckedWriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
+                          DWORD *bytesWrittenOut, OVERLAPPED *overlapped);
 ErrorRef CheckedDeleteFile(const char *path);
 ErrorRef CheckedRemoveDirectory(const char *path);
 ErrorRef CheckedFindFirstFile(const char *pattern, WIN32_FIND_DATAA *findData, HANDLE *handleOut);

@@ -4,6 +4,7 @@
  */
 #include "wizard/wizard.h"
 
+#include "driver/driver.h"
 #include "removal/removal.h"
 #include "resources/resource_ids.h"
 
@@ -111,8 +112,14 @@ int RunWizard(int argc, char **argv)
     if (outcome != 0)
         return 0;
 
-    if (argc > 1)
+    /* A report asked for with /LOG= covers the removal alone: created after the
+       go-ahead, closed when it ends. Without one the wizard goes on as before. */
+    if (argc > 1) {
+        if (ReportPath != NULL)
+            OpenReport(argv[1], false);
         ProcessRemovalLog(argv[1]);
+        CloseReport(-1);
+    }
     ShowPrompt3("", "The removal of Vorblend is now complete.", "Click on OK to finish this program");
     return 0;
 }

@@ -317,6 +317,90 @@ TEST(SystemPreview, PredictsWhatTheUninstallerRemovesAndLeavesAndChangesNothing)
 
 namespace {
 
+/* The report's name for a preview's outcome tag. */
+std::string ReportedName(const std::string &predicted)
+{
+    for (int outcome = 0; outcome < OUTCOME_COUNT; outcome++) {
+        if (predicted == OutcomeName((Outcome)outcome))
+            return ReportedOutcomeName((Outcome)outcome);
+    }
+    return "unknown tag " + predicted;
+}
+
+/* The report's outcome tag for each record line. */
+std::map<unsigned long, std::string> ReadReport(const std::string &path, const std::string &log)
+{
+    std::string output;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    char buffer[4096];
+    DWORD read = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) &&
+           read > 0)
+        output.append(buffer, read);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    std::string lines; /* the report ends its lines in CR LF */
+    for (char c : output)
+        if (c != '\r')
+            lines += c;
+    std::map<unsigned long, std::set<std::string>> tags;
+    std::set<std::string> left;
+    ReadPreview(lines, log, tags, left);
+    std::map<unsigned long, std::string> reported;
+    for (const auto &line : tags)
+        reported[line.first] = line.second.size() == 1 ? *line.second.begin() : "several lines";
+    return reported;
+}
+
+} // namespace
+
+TEST(SystemPreview, TheSilentRemovalsReportSaysWhatThePreviewPredictedForEachRecord)
+{
+    std::string logcheck = LogcheckExe();
+    std::string report = TempDirectory() + "preview-report-" + std::to_string(GetCurrentProcessId());
+    for (const Installation &sample : INSTALLATIONS) {
+        SCOPED_TRACE(sample.name);
+        std::string box = Sandbox(std::string("predicted-") + sample.name);
+        std::string key = "Software\\VorblendPredicted-" + std::to_string(GetCurrentProcessId());
+        RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+        Install(sample, box, key);
+        std::string log = box + (sample.ownUninstaller ? "\\App\\removal.log" : "\\removal.log");
+        std::string text;
+        for (const Record &record : sample.records)
+            text += Expand(record.line, box, key) + "\r\n";
+        MakeFile(log, text);
+
+        std::string output;
+        RunCapturing(Quoted(logcheck) + " --system " + Quoted(log), output);
+        std::map<unsigned long, std::set<std::string>> predicted;
+        std::set<std::string> predictedLeft;
+        ReadPreview(output, log, predicted, predictedLeft);
+
+        std::string exe = sample.ownUninstaller ? box + "\\App\\uninstall.exe" : UninstallExe();
+        long code = RunAndWait(Quoted(exe) + " " + Quoted(log) + " /S /LOG=" + Quoted(report));
+        EXPECT_TRUE(code == 0 || code == 1603) << code;
+        std::map<unsigned long, std::string> reported = ReadReport(report, log);
+        for (size_t i = 0; i < sample.records.size(); i++) {
+            /* A tree with paths kept for the copy has the copy's lines too: those
+               are the copy's own outcome, which the report cannot know. */
+            std::set<std::string> names;
+            for (const std::string &tag : predicted[i + 1])
+                names.insert(ReportedName(tag));
+            EXPECT_EQ(1u, names.count(reported[i + 1])) << sample.records[i].line << "\n" << output;
+            EXPECT_EQ(ReportedName(sample.records[i].outcome), reported[i + 1])
+                << sample.records[i].line;
+        }
+
+        GoneWithin(TempDirectory() + "uninstallqx.exe", 10000);
+        WipeTree(box);
+        RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+    }
+    DeleteFileA(report.c_str());
+}
+
+namespace {
+
 DWORD DenyDeletion(const char *path, bool)
 {
     if (strstr(path, "busy") != NULL)

@@ -390,11 +390,12 @@ TEST_F(Installed, SilentSwitchRemovesEverythingUnseenAndAnyOtherSecondArgumentSh
         }
     }
 
-    /* A log that is not there: nothing to do, and still no window. */
+    /* A log that is not there: nothing to do, and still no window; the caller
+       learns that nothing was installed there. */
     Uninstaller run;
     ASSERT_TRUE(Start(Quoted(exe) + " " + Quoted(box + "\\absent.log") + " /S", run));
     bool windowSeen = false;
-    EXPECT_EQ(0, WaitForExitUnseen(run, &windowSeen));
+    EXPECT_EQ(1605, WaitForExitUnseen(run, &windowSeen));
     EXPECT_FALSE(windowSeen);
     ExpectNothingRemoved();
 }
@@ -422,4 +423,63 @@ TEST_F(Installed, ThePagesRunWithTheVersion6CommonControlsLoaded)
     EXPECT_NE(std::string::npos, comctl32.find("\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.")) << comctl32;
     ASSERT_NO_FATAL_FAILURE(ContinueThroughAllPages(frame));
     EXPECT_EQ(0, WaitForExit(run));
+}
+
+/* The file's whole text, or "" when it cannot be read. */
+static std::string ReadText(const std::string &path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    char buffer[4096];
+    DWORD read = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) &&
+           read > 0)
+        text.append(buffer, read);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return text;
+}
+
+TEST_F(Installed, TheWizardWithLogSwitchShowsTheSamePagesAndReportsOnlyARemovalThatRan)
+{
+    const struct {
+        int stopOnPage; /* 0: Continue through all three */
+    } cases[] = {{0}, {2}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stopOnPage);
+        Install();
+        std::string report = box + "\\report.txt";
+        Uninstaller run;
+        ASSERT_TRUE(Start(Quoted(exe) + " " + Quoted(log) + " /LOG=" + Quoted(report), run));
+        HWND frame = WaitForFrame(run);
+        ASSERT_TRUE(frame != NULL);
+        HWND page = WaitForPage(frame, PAGE1);
+        ASSERT_TRUE(page != NULL);
+        ExpectTexts(page, IDC_PROMPT1_TOP, PAGE1_TOP, "", "");
+        page = Continue(frame, page, PAGE2);
+        ASSERT_TRUE(page != NULL);
+        ExpectTexts(page, IDC_PROMPT2_TOP, PAGE2_TOP, PAGE2_MIDDLE, "");
+        if (c.stopOnPage == 2) {
+            Click(page, IDC_CANCEL);
+            AnswerStop(run, IDYES);
+            EXPECT_EQ(0, WaitForExit(run));
+            EXPECT_TRUE(Missing(report)) << "a run stopped before the removal reports nothing";
+            ExpectNothingRemoved();
+            continue;
+        }
+        Click(page, IDC_CONTINUE);
+        page = WaitForPage(frame, PAGE3);
+        ASSERT_TRUE(page != NULL);
+        ExpectTexts(page, IDC_PROMPT3_TOP, "", PAGE3_MIDDLE, PAGE3_BOTTOM);
+        Click(page, IDC_CONTINUE);
+        EXPECT_EQ(0, WaitForExit(run));
+
+        std::string text = ReadText(report);
+        EXPECT_NE(std::string::npos, text.find("Mode: wizard\r\n")) << text;
+        EXPECT_NE(std::string::npos, text.find(log + ":10:1: note: ")) << "one line per record\n" << text;
+        EXPECT_EQ(std::string::npos, text.find("Exit code")) << text;
+        EXPECT_TRUE(GoneWithin(folder, 10000));
+        GoneWithin(CopyName(), 10000);
+    }
 }
