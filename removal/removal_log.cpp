@@ -207,14 +207,21 @@ ErrorRef ProcessRemovalLog(const char *logPath)
                 lineStart = counted + 1;
             }
         }
-        counted = start + length;
-        block[counted] = '\0'; /* the block has a byte past the log's end */
-
         RecordReport report;
         memset(&report, 0, sizeof report);
         report.record = block + start;
         report.line = line;
         report.column = start - lineStart + 1;
+
+        /* The record's terminator takes the place of the separator after it,
+           which is counted first when it ends a line. */
+        counted = start + length;
+        if (counted < size && block[counted] == '\n') {
+            line++;
+            lineStart = counted + 1;
+        }
+        block[counted++] = '\0'; /* the block has a byte past the log's end */
+
         CarryOut(block + start, length, &report);
         if (RecordCarriedOut != NULL)
             RecordCarriedOut(&report);

@@ -92,3 +92,22 @@ TEST(RecordCarriedOut, TellsOfALogThatIsNotThereAsNamingNothing)
     EXPECT_TRUE(Told[0].record == NULL);
     EXPECT_EQ(NAMES_NOTHING, Told[0].outcome);
 }
+
+TEST(RecordCarriedOut, CountsLinesAsAnEditorDoesWhateverEndsThem)
+{
+    std::string box = Sandbox("outcomes-lines");
+    /* LF, CR LF, a lone CR, a blank line and a tab: as the checker counts them. */
+    MakeFile(box + "\\removal.log", "key:HKCU\\a\nkey:HKCU\\b\r\nkey:HKCU\\c\r\n\nkey:HKCU\\d\r"
+                                    "x\tkey:HKCU\\e");
+    const size_t expected[][2] = {{1, 1}, {2, 1}, {3, 1}, {5, 1}, {6, 1}, {6, 3}};
+    Told.clear();
+    RecordCarriedOut = Listen;
+    ProcessRemovalLog((box + "\\removal.log").c_str());
+    RecordCarriedOut = NULL;
+    ASSERT_EQ(6u, Told.size());
+    for (size_t i = 0; i < Told.size(); i++) {
+        EXPECT_EQ(expected[i][0], Told[i].line) << i;
+        EXPECT_EQ(expected[i][1], Told[i].column) << i;
+    }
+    WipeTree(box);
+}
