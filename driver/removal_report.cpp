@@ -101,19 +101,6 @@ static const char *SystemMessage(DWORD code, char *text, DWORD size)
     return text;
 }
 
-static bool RunsElevated()
-{
-    HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    TOKEN_ELEVATION elevation = {0};
-    DWORD size = 0;
-    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                    elevation.TokenIsElevated != 0;
-    CloseHandle(token);
-    return elevated;
-}
-
 static void AppendHeader()
 {
     SYSTEMTIME now;

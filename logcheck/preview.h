@@ -71,7 +71,6 @@ extern LONG (*KeyAccessProbe)(HKEY root, const char *path, REGSAM access);
 /* What stands in the way of deleting an existing entry with these attributes:
    the outcome, or WILL_REMOVE_FILE when nothing does. *code: the system's code. */
 Outcome DeletionVerdict(const char *path, DWORD attributes, DWORD *code);
-bool RunsElevated();
 const char *CodeName(DWORD code);
 
 /* preview_files.cpp */

@@ -50,19 +50,6 @@ Outcome DeletionVerdict(const char *path, DWORD attributes, DWORD *code)
     return WILL_FAIL_ACCESS;
 }
 
-bool RunsElevated()
-{
-    HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    TOKEN_ELEVATION elevation = {0};
-    DWORD size = 0;
-    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                    elevation.TokenIsElevated != 0;
-    CloseHandle(token);
-    return elevated;
-}
-
 const char *CodeName(DWORD code)
 {
     switch (code) {

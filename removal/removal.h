@@ -60,6 +60,8 @@ ErrorRef RemoveRegistryItem(char *item);
 const unsigned char *AnsiLeadBytes();
 /* The predefined key of a root; null for ROOT_UNKNOWN. */
 HKEY PredefinedKey(RegistryRoot root);
+/* Whether the process runs elevated (an administrator's full token). */
+bool RunsElevated();
 
 /* removal_log.cpp */
 

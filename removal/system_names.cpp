@@ -1,7 +1,8 @@
 /*
  * Where the log's plain text meets this system: the lead bytes of the ANSI
- * code page that listed names come in, and the predefined key of a registry
- * root. The uninstaller and the checker's preview both ask here.
+ * code page that listed names come in, the predefined key of a registry root,
+ * and whether this run has an administrator's rights. The uninstaller (and its
+ * report) and the checker's preview both ask here.
  */
 #include "removal/removal.h"
 
@@ -34,4 +35,17 @@ HKEY PredefinedKey(RegistryRoot root)
         break;
     }
     return NULL;
+}
+
+bool RunsElevated()
+{
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation = {0};
+    DWORD size = 0;
+    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                    elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
 }

@@ -112,60 +112,15 @@ std::string Expand(const std::string &text, const std::string &box, const std::s
 void Install(const SilentRun &run, const std::string &box, const std::string &key)
 {
     MakeDirectory(box + "\\App");
-    for (const std::string &file : run.files) {
-        for (size_t at = 0; (at = file.find('\\', at)) != std::string::npos; at++)
-            MakeDirectory(box + "\\" + file.substr(0, at));
-        if (file.back() != '\\')
-            MakeFile(box + "\\" + file, "installed");
-    }
+    MakeFiles(box, run.files, "installed");
     if (run.readOnly)
         SetFileAttributesA((box + "\\" + run.readOnly).c_str(), FILE_ATTRIBUTE_READONLY);
-    for (const std::string &item : run.keys) {
-        size_t last = item.find_last_of('\\');
-        HKEY created;
-        RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + item.substr(0, last)).c_str(), 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &created, NULL);
-        if (last + 1 < item.size())
-            RegSetValueExA(created, item.substr(last + 1).c_str(), 0, REG_SZ, (const BYTE *)"x", 2);
-        RegCloseKey(created);
-    }
+    MakeKeys(key, run.keys);
     CopyFileA(UninstallExe().c_str(), (box + "\\App\\uninstall.exe").c_str(), FALSE);
     std::string text;
     for (const Record &record : run.records)
         text += Expand(record.line, box, key) + "\r\n";
     MakeFile(box + "\\removal.log", text);
-}
-
-/* Whether what the record names is there now. */
-bool Present(const std::string &record)
-{
-    std::string argument = record.substr(record.find(':') + 1);
-    if (record.compare(0, 4, "key:") != 0)
-        return GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES;
-    std::string path = argument.substr(5); /* after "HKCU\" */
-    size_t last = path.find_last_of('\\');
-    HKEY opened;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.substr(0, last).c_str(), 0, KEY_READ, &opened))
-        return false;
-    bool there = last + 1 == path.size() ||
-                 RegQueryValueExA(opened, path.substr(last + 1).c_str(), NULL, NULL, NULL, NULL) == 0;
-    RegCloseKey(opened);
-    return there;
-}
-
-std::string ReadText(const std::string &path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                              NULL);
-    char buffer[4096];
-    DWORD read = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) &&
-           read > 0)
-        text.append(buffer, read);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return text;
 }
 
 /* The report's line for each record, by line number. */

@@ -195,45 +195,21 @@ void ReadPreview(const std::string &output, const std::string &log,
     }
 }
 
-/* Whether what the record names is there now. */
-bool Present(const std::string &record)
+/* The sample and its removal log; the log's path. */
+std::string Install(const Installation &sample, const std::string &box, const std::string &key)
 {
-    size_t colon = record.find(':');
-    std::string kind = record.substr(0, colon), argument = record.substr(colon + 1);
-    if (kind != "key")
-        return GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES;
-    std::string path = argument.substr(5); /* after "HKCU\" */
-    size_t last = path.find_last_of('\\');
-    HKEY opened;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.substr(0, last).c_str(), 0, KEY_READ, &opened))
-        return false;
-    bool there = last + 1 == path.size() ||
-                 RegQueryValueExA(opened, path.substr(last + 1).c_str(), NULL, NULL, NULL, NULL) == 0;
-    RegCloseKey(opened);
-    return there;
-}
-
-void Install(const Installation &sample, const std::string &box, const std::string &key)
-{
-    for (const std::string &file : sample.files) {
-        for (size_t at = 0; (at = file.find('\\', at)) != std::string::npos; at++)
-            MakeDirectory(box + "\\" + file.substr(0, at));
-        if (file.back() != '\\')
-            MakeFile(box + "\\" + file);
-    }
+    MakeFiles(box, sample.files);
     if (sample.readOnly)
         SetFileAttributesA((box + "\\" + sample.readOnly).c_str(), FILE_ATTRIBUTE_READONLY);
-    for (const std::string &item : sample.keys) {
-        size_t last = item.find_last_of('\\');
-        HKEY created;
-        RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + item.substr(0, last)).c_str(), 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &created, NULL);
-        if (last + 1 < item.size())
-            RegSetValueExA(created, item.substr(last + 1).c_str(), 0, REG_SZ, (const BYTE *)"x", 2);
-        RegCloseKey(created);
-    }
+    MakeKeys(key, sample.keys);
     if (sample.ownUninstaller)
         CopyFileA(UninstallExe().c_str(), (box + "\\App\\uninstall.exe").c_str(), FALSE);
+    std::string log = box + (sample.ownUninstaller ? "\\App\\removal.log" : "\\removal.log");
+    std::string text;
+    for (const Record &record : sample.records)
+        text += Expand(record.line, box, key) + "\r\n";
+    MakeFile(log, text);
+    return log;
 }
 
 std::string LogcheckExe()
@@ -268,12 +244,7 @@ TEST(SystemPreview, PredictsWhatTheUninstallerRemovesAndLeavesAndChangesNothing)
         std::string box = Sandbox(std::string("preview-") + sample.name);
         std::string key = "Software\\VorblendPreview-" + std::to_string(GetCurrentProcessId());
         RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
-        Install(sample, box, key);
-        std::string log = box + (sample.ownUninstaller ? "\\App\\removal.log" : "\\removal.log");
-        std::string text;
-        for (const Record &record : sample.records)
-            text += Expand(record.line, box, key) + "\r\n";
-        MakeFile(log, text);
+        std::string log = Install(sample, box, key);
 
         std::set<std::string> before, after;
         InventoryFiles(box, true, before);
@@ -330,16 +301,7 @@ std::string ReportedName(const std::string &predicted)
 /* The report's outcome tag for each record line. */
 std::map<unsigned long, std::string> ReadReport(const std::string &path, const std::string &log)
 {
-    std::string output;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                              NULL);
-    char buffer[4096];
-    DWORD read = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) &&
-           read > 0)
-        output.append(buffer, read);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    std::string output = ReadText(path);
     std::string lines; /* the report ends its lines in CR LF */
     for (char c : output)
         if (c != '\r')
@@ -364,12 +326,7 @@ TEST(SystemPreview, TheSilentRemovalsReportSaysWhatThePreviewPredictedForEachRec
         std::string box = Sandbox(std::string("predicted-") + sample.name);
         std::string key = "Software\\VorblendPredicted-" + std::to_string(GetCurrentProcessId());
         RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
-        Install(sample, box, key);
-        std::string log = box + (sample.ownUninstaller ? "\\App\\removal.log" : "\\removal.log");
-        std::string text;
-        for (const Record &record : sample.records)
-            text += Expand(record.line, box, key) + "\r\n";
-        MakeFile(log, text);
+        std::string log = Install(sample, box, key);
 
         std::string output;
         RunCapturing(Quoted(logcheck) + " --system " + Quoted(log), output);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -55,6 +56,22 @@ inline std::string Sandbox(const std::string &name)
     return path;
 }
 
+/* The file's whole text, or "" when it cannot be read. */
+inline std::string ReadText(const std::string &path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    char buffer[4096];
+    DWORD read = 0;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) &&
+           read > 0)
+        text.append(buffer, read);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return text;
+}
+
 inline void MakeDirectory(const std::string &path) { CreateDirectoryA(path.c_str(), NULL); }
 
 inline void MakeFile(const std::string &path, const std::string &contents = "x")
@@ -65,6 +82,51 @@ inline void MakeFile(const std::string &path, const std::string &contents = "x")
     if (!contents.empty())
         WriteFile(file, contents.data(), (DWORD)contents.size(), &written, NULL);
     CloseHandle(file);
+}
+
+/* Files below box, with the folders on their way; a name ending in "\" is a folder. */
+inline void MakeFiles(const std::string &box, const std::vector<std::string> &files,
+                      const std::string &contents = "x")
+{
+    for (const std::string &file : files) {
+        for (size_t at = 0; (at = file.find('\\', at)) != std::string::npos; at++)
+            MakeDirectory(box + "\\" + file.substr(0, at));
+        if (file.back() != '\\')
+            MakeFile(box + "\\" + file, contents);
+    }
+}
+
+/* Below HKCU\key: "K\" makes a key, "K\V" a value V in it. */
+inline void MakeKeys(const std::string &key, const std::vector<std::string> &items)
+{
+    for (const std::string &item : items) {
+        size_t last = item.find_last_of('\\');
+        HKEY created;
+        RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + item.substr(0, last)).c_str(), 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &created, NULL);
+        if (last + 1 < item.size())
+            RegSetValueExA(created, item.substr(last + 1).c_str(), 0, REG_SZ, (const BYTE *)"x", 2);
+        RegCloseKey(created);
+    }
+}
+
+/* Whether what a record ("file:PATH", "key:HKCU\\KEY\\VALUE" or "key:HKCU\\KEY\\")
+   names is there now. */
+inline bool Present(const std::string &record)
+{
+    size_t colon = record.find(':');
+    std::string kind = record.substr(0, colon), argument = record.substr(colon + 1);
+    if (kind != "key")
+        return GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string path = argument.substr(5); /* after "HKCU\" */
+    size_t last = path.find_last_of('\\');
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.substr(0, last).c_str(), 0, KEY_READ, &opened))
+        return false;
+    bool there = last + 1 == path.size() ||
+                 RegQueryValueExA(opened, path.substr(last + 1).c_str(), NULL, NULL, NULL, NULL) == 0;
+    RegCloseKey(opened);
+    return there;
 }
 
 inline ::testing::AssertionResult Exists(const std::string &path)

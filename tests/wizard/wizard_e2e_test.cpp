@@ -425,22 +425,6 @@ TEST_F(Installed, ThePagesRunWithTheVersion6CommonControlsLoaded)
     EXPECT_EQ(0, WaitForExit(run));
 }
 
-/* The file's whole text, or "" when it cannot be read. */
-static std::string ReadText(const std::string &path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
-                              NULL);
-    char buffer[4096];
-    DWORD read = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, NULL) &&
-           read > 0)
-        text.append(buffer, read);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return text;
-}
-
 TEST_F(Installed, TheWizardWithLogSwitchShowsTheSamePagesAndReportsOnlyARemovalThatRan)
 {
     const struct {
