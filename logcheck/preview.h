@@ -25,6 +25,9 @@ struct NameSet {
 void PathKey(const char *path, char *key, size_t size);
 bool NameSetAdd(NameSet *set, const char *key);
 bool NameSetHas(const NameSet *set, const char *key);
+/* The key itself, or what stands before one of its backslashes at `from` or
+   later: something above it is in the set. The key is restored on return. */
+bool NameSetHasOrAbove(const NameSet *set, char *key, size_t from);
 void FreeNameSet(NameSet *set);
 
 struct PreviewLine {

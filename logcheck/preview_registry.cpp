@@ -31,21 +31,7 @@ static bool IsKeyGone(const Preview *preview, RegistryRoot root, const char *key
 {
     char key[KEY_TEXT_SIZE];
     KeyKey(root, keyPath, key, sizeof key);
-    if (NameSetHas(&preview->goneKeys, key))
-        return true;
-    size_t rootLength = strlen(RootLabel(root)), length = strlen(key);
-    for (size_t at = 0; at < length;) {
-        size_t n = CharLength(key, at, length, AnsiLeadBytes());
-        if (n == 1 && key[at] == '\\' && at > rootLength) {
-            key[at] = '\0';
-            bool gone = NameSetHas(&preview->goneKeys, key);
-            key[at] = '\\';
-            if (gone)
-                return true;
-        }
-        at += n;
-    }
-    return false;
+    return NameSetHasOrAbove(&preview->goneKeys, key, strlen(RootLabel(root)) + 1);
 }
 
 static void PreviewValue(Preview *preview, size_t record, const char *item, RegistryRoot root,

@@ -89,6 +89,25 @@ bool NameSetAdd(NameSet *set, const char *key)
     return true;
 }
 
+bool NameSetHasOrAbove(const NameSet *set, char *key, size_t from)
+{
+    if (NameSetHas(set, key))
+        return true;
+    size_t length = strlen(key);
+    for (size_t at = 0; at < length;) {
+        size_t n = CharLength(key, at, length, AnsiLeadBytes());
+        if (n == 1 && key[at] == '\\' && at >= from) {
+            key[at] = '\0';
+            bool found = NameSetHas(set, key);
+            key[at] = '\\';
+            if (found)
+                return true;
+        }
+        at += n;
+    }
+    return false;
+}
+
 void FreeNameSet(NameSet *set)
 {
     for (size_t i = 0; i < set->capacity; i++)
@@ -149,22 +168,8 @@ bool IsGone(const Preview *preview, const char *path)
 {
     char key[MAX_PATH];
     PathKey(path, key, sizeof key);
-    if (NameSetHas(&preview->gonePaths, key))
-        return true;
     /* A folder above it that went as a link: what showed through it is gone too. */
-    size_t length = strlen(key);
-    for (size_t at = 0; at < length;) {
-        size_t n = CharLength(key, at, length, AnsiLeadBytes());
-        if (n == 1 && key[at] == '\\' && at >= 3) {
-            key[at] = '\0';
-            bool gone = NameSetHas(&preview->gonePaths, key);
-            key[at] = '\\';
-            if (gone)
-                return true;
-        }
-        at += n;
-    }
-    return false;
+    return NameSetHasOrAbove(&preview->gonePaths, key, 3);
 }
 
 void MarkGone(Preview *preview, const char *path)

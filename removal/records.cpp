@@ -63,7 +63,8 @@ bool IsAnsiCodePage(unsigned codePage)
            LeadBytesOfCodePage(codePage) != NULL;
 }
 
-size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes)
+/* Where the last character starts; 0 for an empty text. */
+static size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes)
 {
     /* Only a walk from the start can tell a second byte from a lead byte. */
     size_t last = 0;

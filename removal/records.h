@@ -58,8 +58,6 @@ inline size_t CharLength(const char *text, size_t at, size_t length, const unsig
                ? 2
                : 1;
 }
-/* Where the last character starts; 0 for an empty text. */
-size_t LastCharStart(const char *text, size_t length, const unsigned char *leadBytes);
 /* Whether the last character is c (an ASCII byte). */
 bool EndsInChar(const char *text, size_t length, char c, const unsigned char *leadBytes);
 /* How many backslash characters end the text. */
