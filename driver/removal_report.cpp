@@ -18,20 +18,48 @@
 const char *ReportPath = NULL; /* /LOG=PATH as given; null when no report is asked for */
 HANDLE ReportFile = NULL;      /* the report being written; null when none */
 
-static const char LISTED_TOTAL = '\x01'; /* stands for the copy's count until it is known */
+/* Stands in the kept lines for the next path listed for the copy: its line
+   is written once the copy's command line is known. */
+static const char LISTED_PATH = '\x01';
+
+struct ListedPath {
+    unsigned long line, column; /* of the record that listed it */
+    bool ownLine;               /* the record's own line (a deferral), not one of a tree's paths */
+};
 
 static struct {
-    char fullPath[MAX_PATH];             /* the report's own path; "" when unknown */
     const char *logName;                 /* the log's path as given */
     bool silent;
     unsigned long counts[OUTCOME_COUNT]; /* records of each outcome */
     unsigned long records, failures;
     bool logMissing, logUnreadable;
     unsigned long listed;                /* paths listed for the copy after the last record */
+    ListedPath *listedFrom;              /* where each listed path came from */
+    size_t listedCapacity;
+    unsigned long handed;                /* paths the started copy got; every listed one until known */
     char *text;                          /* lines not yet written */
     size_t used, capacity;
     bool linesLost;                      /* memory ran out for a line */
 } Report;
+
+/* Room for `more` bytes after the kept ones; false when memory ran out. */
+static bool MakeRoom(size_t more)
+{
+    size_t wanted = Report.used + more;
+    if (wanted > Report.capacity) {
+        size_t grown = Report.capacity == 0 ? 4096 : Report.capacity * 2;
+        if (grown < wanted)
+            grown = wanted;
+        char *text = (char *)realloc(Report.text, grown);
+        if (text == NULL) {
+            Report.linesLost = true;
+            return false;
+        }
+        Report.text = text;
+        Report.capacity = grown;
+    }
+    return true;
+}
 
 /* Appends one line and its CR LF to the lines kept for the report. */
 static void AppendLine(const char *format, ...)
@@ -42,21 +70,8 @@ static void AppendLine(const char *format, ...)
     va_start(args, format);
     int needed = vsnprintf(NULL, 0, format, args);
     va_end(args);
-    if (needed < 0)
+    if (needed < 0 || !MakeRoom((size_t)needed + 3))
         return;
-    size_t wanted = Report.used + (size_t)needed + 3;
-    if (wanted > Report.capacity) {
-        size_t grown = Report.capacity == 0 ? 4096 : Report.capacity * 2;
-        if (grown < wanted)
-            grown = wanted;
-        char *text = (char *)realloc(Report.text, grown);
-        if (text == NULL) {
-            Report.linesLost = true;
-            return;
-        }
-        Report.text = text;
-        Report.capacity = grown;
-    }
     va_start(args, format);
     vsnprintf(Report.text + Report.used, Report.capacity - Report.used, format, args);
     va_end(args);
@@ -65,21 +80,66 @@ static void AppendLine(const char *format, ...)
     Report.text[Report.used++] = '\n';
 }
 
-/* Writes the kept lines, the copy's count in place of its stand-in. */
-static void WriteLines(unsigned long listedTotal)
+static void WriteText(const char *text, size_t length)
 {
-    char total[16];
-    snprintf(total, sizeof total, "%lu", listedTotal);
+    DWORD written;
+    if (length > 0)
+        CheckedWriteFile(ReportFile, text, (DWORD)length, &written, NULL);
+}
+
+/* The line of the listed path at `index`: a deferral's own line, or for a
+   path of a tree only when the copy did not get it. */
+static void WriteListedLine(unsigned long index, const char *path, size_t length)
+{
+    if (index >= Report.listed || Report.listedFrom == NULL)
+        return;
+    const ListedPath &from = Report.listedFrom[index];
+    bool handed = index < Report.handed;
+    if (handed && !from.ownLine)
+        return;
+    char *message = (char *)malloc(length + 256);
+    if (message == NULL)
+        return;
+    if (handed)
+        snprintf(message, length + 256, "'%.*s' is kept for the clean-up copy (%lu of %lu)",
+                 (int)length, path, index + 1, Report.listed);
+    else
+        snprintf(message, length + 256,
+                 "'%.*s' is not handed to the clean-up copy: its command line would pass the "
+                 "system's limit of %lu characters, so it stays",
+                 (int)length, path, (unsigned long)COMMAND_LINE_LIMIT);
+    Outcome outcome = handed ? DEFERRED : DEFERRED_NOT_HANDED;
+    char line[64];
+    int head = snprintf(line, sizeof line, ":%lu:%lu: %s: ", from.line, from.column,
+                        ReportedLevel(outcome));
+    WriteText(Report.logName, strlen(Report.logName));
+    WriteText(line, (size_t)head);
+    WriteText(message, strlen(message));
+    snprintf(line, sizeof line, " [%s]\r\n", ReportedOutcomeName(outcome));
+    WriteText(line, strlen(line));
+    free(message);
+}
+
+/* Writes the kept lines, each listed path's line in place of its stand-in. */
+static void WriteLines()
+{
     size_t start = 0;
+    unsigned long index = 0;
+    const char *cursor = PendingRemovalList;
     for (size_t at = 0; at <= Report.used; at++) {
-        if (at < Report.used && Report.text[at] != LISTED_TOTAL)
+        if (at < Report.used && Report.text[at] != LISTED_PATH)
             continue;
-        DWORD written;
-        if (at > start)
-            CheckedWriteFile(ReportFile, Report.text + start, (DWORD)(at - start), &written, NULL);
-        if (at < Report.used)
-            CheckedWriteFile(ReportFile, total, (DWORD)strlen(total), &written, NULL);
+        WriteText(Report.text + start, at - start);
         start = at + 1;
+        if (at == Report.used)
+            break;
+        /* The stand-ins come in the order of the list: its next quoted path. */
+        const char *open = cursor != NULL ? strchr(cursor, '"') : NULL;
+        const char *close = open != NULL ? strchr(open + 1, '"') : NULL;
+        if (close == NULL)
+            continue;
+        WriteListedLine(index++, open + 1, (size_t)(close - open - 1));
+        cursor = close + 1;
     }
     Report.used = 0;
 }
@@ -134,36 +194,17 @@ static void AppendHeader()
 
 bool OpenReport(const char *logPath, bool silent)
 {
-    /* The program may run elevated and the folder may be writable by others:
-       whatever stands at the path goes first (a link as itself, never what it
-       points at), and the report is a new file or none at all. */
-    CheckedDeleteFile(ReportPath);
-    HANDLE file = NULL;
-    if (CheckedCreateFile(ReportPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, NULL, &file) != NULL ||
-        file == INVALID_HANDLE_VALUE)
+    HANDLE file;
+    if (!CreateReportFile(ReportPath, logPath, &file))
         return false;
     ReportFile = file;
-    DWORD length = GetFullPathNameA(ReportPath, sizeof Report.fullPath, Report.fullPath, NULL);
-    if (length == 0 || length >= sizeof Report.fullPath)
-        Report.fullPath[0] = '\0';
     Report.logName = logPath;
     Report.silent = silent;
+    Report.handed = (unsigned long)-1;
     AppendHeader();
-    WriteLines(0);
+    WriteLines();
     RecordCarriedOut = CountRecord;
     return true;
-}
-
-bool KeepsReport(const char *path)
-{
-    if (ReportFile == NULL || Report.fullPath[0] == '\0')
-        return false;
-    size_t length = strlen(path), full = strlen(Report.fullPath);
-    length -= TrailingBackslashes(path, length, AnsiLeadBytes());
-    return length > 0 && length <= full &&
-           EqualIgnoringAsciiCase(path, Report.fullPath, length, AnsiLeadBytes()) &&
-           (Report.fullPath[length] == '\0' || Report.fullPath[length] == '\\');
 }
 
 /* Paths listed for the clean-up copy so far: each is quoted once. */
@@ -197,8 +238,8 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
     case WILL_REMOVE_TREE: {
         const TreeTally &tree = report->tree;
         char kept[48] = "";
-        if (tree.deferred > 0)
-            snprintf(kept, sizeof kept, "; %lu left in place", tree.deferred);
+        if (tree.deferred + tree.kept > 0)
+            snprintf(kept, sizeof kept, "; %lu left in place", tree.deferred + tree.kept);
         snprintf(text, size, "removed tree '%s': %lu file%s, %lu folder%s, %lu link%s%s", argument,
                  tree.files, Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
                  Plural(tree.links), kept);
@@ -214,8 +255,11 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
         snprintf(text, size, "'%s' named nothing", argument);
         break;
     case DEFERRED:
-        snprintf(text, size, "'%s' is kept for the clean-up copy (%lu of %c)", argument, listed,
-                 LISTED_TOTAL);
+        snprintf(text, size, "'%s' is kept for the clean-up copy (%lu)", argument, listed);
+        break;
+    case DEFERRED_NOT_HANDED:
+        snprintf(text, size, "'%s' stays: memory ran out before it was listed for the clean-up copy",
+                 argument);
         break;
     case PASSED_OVER:
         snprintf(text, size, "%s", kind == RECORD_KEY
@@ -223,13 +267,16 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
                                          "nothing; passed over"
                                        : "record of no known kind passed over");
         break;
-    case REFUSED:
-        snprintf(text, size, "'%s' refused: %s (%lu, %s)", argument,
-                 report->code == ERROR_INVALID_PARAMETER
-                     ? "not a tree below a drive or share root"
-                     : "the path does not fit the 260-byte buffer",
+    case REFUSED: {
+        const char *why = "the path does not fit the 260-byte buffer";
+        if (EndsInLoneLeadByte(argument, strlen(argument), AnsiLeadBytes()))
+            why = "the path ends in a lone lead byte, so the system would name another path";
+        else if (report->code == ERROR_INVALID_PARAMETER)
+            why = "not a tree below a drive or share root";
+        snprintf(text, size, "'%s' refused: %s (%lu, %s)", argument, why,
                  (unsigned long)report->code, reason);
         break;
+    }
     case TREE_STOPS: {
         const TreeTally &tree = report->tree;
         snprintf(text, size, "tree '%s' stopped at '%s' (%lu, %s): %lu file%s, %lu folder%s and "
@@ -285,6 +332,29 @@ static void AppendLogLine(const RecordReport *report)
                (unsigned long)report->code, SystemMessage(report->code, reason, sizeof reason));
 }
 
+/* Notes where a path listed for the copy came from; its line is written at
+   the end, once it is known whether the copy got it. */
+static bool NoteListed(const RecordReport *report, bool ownLine)
+{
+    if (Report.listed >= Report.listedCapacity) {
+        size_t grown = Report.listedCapacity == 0 ? 16 : Report.listedCapacity * 2;
+        ListedPath *from = (ListedPath *)realloc(Report.listedFrom, grown * sizeof(ListedPath));
+        if (from == NULL)
+            return false;
+        Report.listedFrom = from;
+        Report.listedCapacity = grown;
+    }
+    ListedPath &from = Report.listedFrom[Report.listed];
+    from.line = (unsigned long)report->line;
+    from.column = (unsigned long)report->column;
+    from.ownLine = ownLine;
+    /* The stand-in writes its own line end, or no line at all. */
+    if (!MakeRoom(1))
+        return false;
+    Report.text[Report.used++] = LISTED_PATH;
+    return true;
+}
+
 void CountRecord(const RecordReport *report)
 {
     if (report->record == NULL) {
@@ -293,26 +363,50 @@ void CountRecord(const RecordReport *report)
         AppendLogLine(report);
         return;
     }
+    Outcome outcome = report->outcome;
+    unsigned long listed = ListedPaths(), before = Report.listed;
+    if (outcome == DEFERRED && listed == before)
+        outcome = DEFERRED_NOT_HANDED; /* the list could not grow: the copy never sees it */
     Report.records++;
-    Report.counts[report->outcome]++;
-    Report.failures += IsReportedFailure(report->outcome) ? 1 : 0;
-    Report.listed = ListedPaths();
-    if (ReportFile == NULL)
-        return;
+    Report.counts[outcome]++;
+    Report.failures += IsReportedFailure(outcome) ? 1 : 0;
 
-    size_t length = strlen(report->record), at;
-    RecordKind kind = RecordKindOf(report->record, length, &at);
-    size_t size = length + MAX_PATH + 512;
-    char *message = (char *)malloc(size);
-    if (message == NULL) {
-        Report.linesLost = true;
-        return;
+    bool ownLine = outcome == DEFERRED && ReportFile != NULL;
+    if (ReportFile != NULL && !ownLine) {
+        size_t length = strlen(report->record), at;
+        RecordKind kind = RecordKindOf(report->record, length, &at);
+        size_t size = length + MAX_PATH + 512;
+        char *message = (char *)malloc(size);
+        if (message == NULL) {
+            Report.linesLost = true;
+        } else {
+            RecordReport told = *report;
+            told.outcome = outcome;
+            Describe(&told, report->record + at, kind, listed, message, size);
+            AppendLine(DIAGNOSTIC_FORMAT, Report.logName, (unsigned long)report->line,
+                       (unsigned long)report->column, ReportedLevel(outcome), message,
+                       ReportedOutcomeName(outcome));
+            free(message);
+        }
     }
-    Describe(report, report->record + at, kind, Report.listed, message, size);
-    AppendLine(DIAGNOSTIC_FORMAT, Report.logName, (unsigned long)report->line,
-               (unsigned long)report->column, ReportedLevel(report->outcome), message,
-               ReportedOutcomeName(report->outcome));
-    free(message);
+    for (; Report.listed < listed; Report.listed++) {
+        if (ReportFile != NULL && !NoteListed(report, ownLine && Report.listed == before))
+            Report.linesLost = true;
+    }
+}
+
+/* Once the copy started: the listed paths its command line could not hold
+   stay, each a failure of its own. */
+static void CountPathsLeftOut()
+{
+    Report.handed = CleanupPathsHanded < Report.listed ? CleanupPathsHanded : Report.listed;
+    for (unsigned long i = Report.handed; i < Report.listed; i++) {
+        bool ownLine = Report.listedFrom != NULL && Report.listedFrom[i].ownLine;
+        if (ownLine)
+            Report.counts[DEFERRED]--;
+        Report.counts[DEFERRED_NOT_HANDED]++;
+        Report.failures++;
+    }
 }
 
 void ReportCleanupCopy(DWORD copyCode)
@@ -320,8 +414,14 @@ void ReportCleanupCopy(DWORD copyCode)
     if (Report.listed == 0)
         return;
     if (copyCode == 0) {
-        AppendLine("%s: note: the clean-up copy started with %lu path%s [copy-started]",
-                   Report.logName, Report.listed, Plural(Report.listed));
+        CountPathsLeftOut();
+        if (Report.handed < Report.listed)
+            AppendLine("%s: error: the clean-up copy started with %lu of the %lu paths: the others "
+                       "do not fit its command line and stay [copy-started]",
+                       Report.logName, Report.handed, Report.listed);
+        else
+            AppendLine("%s: note: the clean-up copy started with %lu path%s [copy-started]",
+                       Report.logName, Report.listed, Plural(Report.listed));
         return;
     }
     char reason[256];
@@ -335,7 +435,8 @@ DWORD SilentExitCode(DWORD copyCode)
 {
     if (Report.logMissing)
         return ERROR_UNKNOWN_PRODUCT;
-    if (Report.logUnreadable || Report.failures > 0 || (Report.listed > 0 && copyCode != 0))
+    if (Report.logUnreadable || Report.failures > 0 || (Report.listed > 0 && copyCode != 0) ||
+        (copyCode == 0 && CleanupPathsHanded < Report.listed))
         return ERROR_INSTALL_FAILURE;
     return 0;
 }
@@ -362,9 +463,10 @@ void CloseReport(long exitCode)
         AppendLine("Some lines are missing: memory ran out");
     if (exitCode >= 0)
         AppendLine("Exit code: %ld", exitCode);
-    WriteLines(Report.listed);
+    WriteLines();
     CheckedCloseHandle(ReportFile);
     ReportFile = NULL;
+    ReleaseReportFolder();
     free(Report.text);
     Report.text = NULL;
     Report.capacity = 0;

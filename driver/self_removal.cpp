@@ -19,9 +19,10 @@ char *PendingRemovalList = NULL; /* deferred paths, quoted, one blank apart; nev
 
 void (*CleanupCopyWritten)(const char *copyPath) = NULL; /* test seam; null in the product */
 
+unsigned long CleanupPathsHanded = 0; /* listed paths on the copy's command line */
+
 static const char COPY_NAME[] = "uninstallqx.exe";
-/* CreateProcessA takes at most 32,767 characters, terminator included. */
-static char CleanupCommandLine[32767];
+static char CleanupCommandLine[COMMAND_LINE_LIMIT];
 
 int DeferOwnPath(const char *path)
 {
@@ -58,8 +59,9 @@ int DeferOwnPath(const char *path)
 static bool AppendQuoted(char *line, size_t *used, const char *path, size_t pathLength,
                          bool blankFirst)
 {
-    size_t trailing = TrailingBackslashes(path, pathLength, AnsiLeadBytes());
-    size_t needed = (blankFirst ? 1 : 0) + 1 + pathLength + trailing + 1;
+    const unsigned char *leadBytes = AnsiLeadBytes();
+    size_t trailing = TrailingBackslashes(path, pathLength, leadBytes);
+    size_t needed = (blankFirst ? 1 : 0) + QuotedArgumentLength(path, pathLength, leadBytes);
     if (*used + needed >= sizeof CleanupCommandLine)
         return false;
     char *out = line + *used;
@@ -88,15 +90,18 @@ static void BuildCleanupCommandLine(const char *copyPath)
     used += 3;
 
     const char *cursor = PendingRemovalList;
+    CleanupPathsHanded = 0;
     while ((cursor = strchr(cursor, '"')) != NULL) {
         const char *start = cursor + 1;
         const char *close = strchr(start, '"');
         if (close == NULL)
             break;
         /* Stop at the first entry past the limit: the entries after it are
-           mostly the folders that hold it, which could not go anyway. */
+           mostly the folders that hold it, which could not go anyway. The
+           report names every one left out. */
         if (!AppendQuoted(line, &used, start, (size_t)(close - start), true))
             break;
+        CleanupPathsHanded++;
         cursor = close + 1;
     }
 }

@@ -22,6 +22,7 @@ const CheckDescription CHECKS[] = {
     /* Paths. */
     {"path-not-fully-qualified", SEVERITY_ERROR, "file:, dir:, link: path that depends on the current folder"},
     {"path-too-long", SEVERITY_ERROR, "a path of more than 259 bytes: refused (dirw:, error 206) or failing"},
+    {"path-lone-lead-byte", SEVERITY_ERROR, "a path ending in a lone lead byte (double-byte code pages): refused (87)"},
     {"dirw-refused", SEVERITY_ERROR, "a tree root the safety test refuses (error 87): drive, share, relative"},
     {"dirw-trailing-separator", SEVERITY_ERROR, "a tree root ending in '/' or in two backslashes names nothing"},
     {"shared-folder", SEVERITY_ERROR, "dir: or dirw: of a folder that other programs share"},

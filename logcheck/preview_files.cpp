@@ -34,6 +34,16 @@ static bool TooLong(Preview *preview, size_t record, const char *path)
     return true;
 }
 
+/* The uninstaller refuses a path that ends inside a character: the system
+   would drop or replace the lone lead byte and name another path. */
+static bool EndsInsideACharacter(Preview *preview, size_t record, const char *path)
+{
+    if (!EndsInLoneLeadByte(path, strlen(path), AnsiLeadBytes()))
+        return false;
+    AddLine(preview, record, REFUSED, "the path ends in a lone lead byte; refused (87)");
+    return true;
+}
+
 static void AddVerdictLine(Preview *preview, size_t record, Outcome verdict, DWORD code,
                            const char *path)
 {
@@ -49,6 +59,8 @@ static void AddVerdictLine(Preview *preview, size_t record, Outcome verdict, DWO
 static bool EntryToRemove(Preview *preview, size_t record, const char *path, bool deferrable,
                           DWORD *attributes)
 {
+    if (EndsInsideACharacter(preview, record, path))
+        return false;
     if (deferrable && IsDeferred(preview, path)) {
         Defer(preview, record, path);
         return false;
@@ -225,7 +237,7 @@ static const char *Plural(unsigned long count) { return count == 1 ? "" : "s"; }
 
 void PreviewTree(Preview *preview, size_t record, const char *argument)
 {
-    if (TooLong(preview, record, argument))
+    if (TooLong(preview, record, argument) || EndsInsideACharacter(preview, record, argument))
         return;
     char path[MAX_PATH];
     strcpy(path, argument);
@@ -265,29 +277,49 @@ void PreviewTree(Preview *preview, size_t record, const char *argument)
 
 /* The copy is not started when a file of its name stays in the temporary
    folder: it cannot be deleted first. */
-static bool CopyBlocked(char *copyPath, size_t size, DWORD *code)
+static bool CopyBlocked(const char *copyPath, DWORD *code)
 {
-    char temp[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp)
-        return false;
-    snprintf(copyPath, size, "%suninstallqx.exe", temp);
-    if (GetFileAttributesA(copyPath) == INVALID_FILE_ATTRIBUTES)
+    if (copyPath[0] == '\0' || GetFileAttributesA(copyPath) == INVALID_FILE_ATTRIBUTES)
         return false;
     *code = DeleteAccessProbe(copyPath, false);
     return *code != 0;
+}
+
+/* How many deferred paths the copy's command line holds: the copy's quoted
+   path, " -u", then each path quoted after a blank, up to the system's limit. */
+static size_t PathsHanded(const Preview *preview, const char *copyPath)
+{
+    const unsigned char *leadBytes = AnsiLeadBytes();
+    size_t used = QuotedArgumentLength(copyPath, strlen(copyPath), leadBytes) + 3;
+    for (size_t i = 0; i < preview->deferredCount; i++) {
+        const char *path = preview->deferred[i];
+        used += 1 + QuotedArgumentLength(path, strlen(path), leadBytes);
+        if (used >= COMMAND_LINE_LIMIT)
+            return i;
+    }
+    return preview->deferredCount;
 }
 
 void PreviewCleanupCopy(Preview *preview)
 {
     if (preview->deferredCount == 0)
         return;
-    char copyPath[MAX_PATH + 16];
-    DWORD code = 0;
-    bool blocked = CopyBlocked(copyPath, sizeof copyPath, &code);
+    char temp[MAX_PATH], copyPath[MAX_PATH + 16] = "";
+    DWORD length = GetTempPathA(sizeof temp, temp), code = 0;
+    if (length > 0 && length < sizeof temp)
+        snprintf(copyPath, sizeof copyPath, "%suninstallqx.exe", temp);
+    bool blocked = CopyBlocked(copyPath, &code);
+    size_t handed = PathsHanded(preview, copyPath);
     for (size_t i = 0; i < preview->deferredCount; i++) {
         const char *path = preview->deferred[i];
         size_t record = preview->deferredRecord[i], place = i + 1, of = preview->deferredCount;
+        if (i >= handed) {
+            AddLine(preview, record, DEFERRED_NOT_HANDED,
+                    "'%s' is kept for the clean-up copy but will not be handed to it: its command "
+                    "line would pass the system's limit of %lu characters, so it stays",
+                    path, (unsigned long)COMMAND_LINE_LIMIT);
+            continue;
+        }
         if (blocked) {
             AddLine(preview, record, DEFERRED_WILL_FAIL,
                     "'%s' is kept for the clean-up copy, which will not start: '%s' cannot be "

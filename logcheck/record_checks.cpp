@@ -293,6 +293,15 @@ void CheckRecord(const LogText *log, size_t index, const char *uninstaller, Reco
         return;
     }
 
+    if (EndsInLoneLeadByte(argument, length, leadBytes)) {
+        AddFinding(findings, record->start + record->argument + length - 1, SEVERITY_ERROR,
+                   "path-lone-lead-byte",
+                   "the path ends in a lone lead byte (\\x%02X): the system's conversion drops or "
+                   "replaces it, so the record would name another path; the uninstaller refuses "
+                   "it (error 87)",
+                   (unsigned)(unsigned char)argument[length - 1]);
+        return;
+    }
     if (record->kind != RECORD_LINK) {
         size_t slash = FindFirstChar(argument, length, '/', leadBytes);
         if (slash < length)

@@ -28,6 +28,7 @@ enum Outcome {
     WILL_FAIL_ROOT,
     TREE_STOPS,
     DEFERRED_WILL_FAIL,
+    DEFERRED_NOT_HANDED, /* past the system's limit on the copy's command line: it stays */
     /* Only a run tells these: the preview never predicts them. */
     FAILED_OTHERWISE, /* a system code that none of the above explains */
     KEPT_FOR_REPORT,  /* the report lies in it: the caller's file stays */

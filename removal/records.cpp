@@ -144,16 +144,43 @@ bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n, const unsign
 bool IsLeadingPartOf(const char *part, size_t length, const char *whole,
                      const unsigned char *leadBytes)
 {
+    /* Stepped by the characters of the whole: a part that ends after a lead
+       byte stops inside one of its characters, and names another path. */
     for (size_t at = 0; at < length;) {
         if (whole[at] == '\0')
             return false;
-        size_t n = CharLength(part, at, length, leadBytes);
-        if (n == 2 ? (part[at] != whole[at] || part[at + 1] != whole[at + 1])
+        size_t n = CharLength(whole, at, (size_t)-1, leadBytes);
+        if (n == 2 ? (at + 1 >= length || part[at] != whole[at] || part[at + 1] != whole[at + 1])
                    : AsciiUpper(part[at]) != AsciiUpper(whole[at]))
             return false;
         at += n;
     }
     return true;
+}
+
+bool IsAtOrAbove(const char *path, size_t length, const char *whole,
+                 const unsigned char *leadBytes)
+{
+    length -= TrailingBackslashes(path, length, leadBytes);
+    if (length == 0 || !IsLeadingPartOf(path, length, whole, leadBytes))
+        return false;
+    /* The leading part ends on a character of the whole: this byte starts one. */
+    return whole[length] == '\0' || whole[length] == '\\';
+}
+
+bool EndsInLoneLeadByte(const char *text, size_t length, const unsigned char *leadBytes)
+{
+    if (leadBytes == NULL || length == 0)
+        return false;
+    size_t at = 0;
+    while (at + CharLength(text, at, length, leadBytes) < length)
+        at += CharLength(text, at, length, leadBytes);
+    return at == length - 1 && leadBytes[(unsigned char)text[at]];
+}
+
+size_t QuotedArgumentLength(const char *path, size_t length, const unsigned char *leadBytes)
+{
+    return 1 + length + TrailingBackslashes(path, length, leadBytes) + 1;
 }
 
 struct KindPrefix {

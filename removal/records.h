@@ -73,10 +73,24 @@ void FoldAsciiCase(const char *text, size_t length, char *out, const unsigned ch
 bool EqualIgnoringAsciiCase(const char *a, const char *b, size_t n,
                             const unsigned char *leadBytes = NULL);
 /* True when `part` (length bytes) is, ASCII case aside, a leading part of the
-   zero-terminated `whole` or all of it: the test that keeps the program's own
-   paths for its clean-up copy. */
+   zero-terminated `whole` or all of it, ending on a character boundary of the
+   whole: the test that keeps the program's own paths for its clean-up copy. */
 bool IsLeadingPartOf(const char *part, size_t length, const char *whole,
                      const unsigned char *leadBytes = NULL);
+/* The path (its trailing backslashes aside) is `whole` or a folder above it:
+   a leading part that ends where the whole ends or has a backslash. */
+bool IsAtOrAbove(const char *path, size_t length, const char *whole,
+                 const unsigned char *leadBytes = NULL);
+/* The last byte is a lead byte with nothing after it. The system's conversion
+   drops or replaces such a byte, so a path ending in one names another path. */
+bool EndsInLoneLeadByte(const char *text, size_t length, const unsigned char *leadBytes);
+
+/* What a path takes on a command line: in double quotes, the backslashes
+   before the closing quote doubled so that the runtime's splitting gives
+   them back. */
+size_t QuotedArgumentLength(const char *path, size_t length, const unsigned char *leadBytes);
+/* CreateProcess takes at most this many characters, terminator included. */
+const size_t COMMAND_LINE_LIMIT = 32767;
 
 /* Registry items: "ROOT\key path\value name", or "ROOT\key path\" for the key. */
 enum RegistryRoot {

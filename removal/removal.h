@@ -26,7 +26,8 @@ struct EntryInfo {
 
 struct TreeTally {
     unsigned long files, folders, links; /* removed; a folder link counts as a link */
-    unsigned long deferred;              /* left in place for the copy or the report */
+    unsigned long deferred;              /* left in place for the copy */
+    unsigned long kept;                  /* left in place: the report or a folder above it */
 };
 
 extern HANDLE CurrentFindHandle; /* listing of the innermost directory being walked; null when none */
@@ -34,6 +35,9 @@ extern TreeTally TreeRemoved;    /* what RemoveTree did since the caller last ze
 
 /* Null in every case; a path that names nothing is ENTRY_NONE. */
 ErrorRef ProbeEntry(const char *path, EntryInfo *info);
+/* The same probe, telling why nothing was found: the failed search's
+   ErrorRef (2 or 3 when nothing is there), null when an entry was. */
+ErrorRef FindEntry(const char *path, EntryInfo *info);
 /* Appends a backslash (unless one ends the path) and name, in place. */
 char *JoinPath(char *path, const char *name);
 void ClearFindHandle();

@@ -42,6 +42,17 @@ static void Refuse(RecordReport *report, DWORD code)
     report->code = code;
 }
 
+/* A path that ends inside a character names another file: the system's
+   conversion drops or replaces the lone lead byte. */
+static bool RefusesSpelling(const char *path, const char *label, RecordReport *report)
+{
+    if (!EndsInLoneLeadByte(path, strlen(path), AnsiLeadBytes()))
+        return false;
+    RecordErrorCode(ERROR_INVALID_PARAMETER, label, "%s", path);
+    Refuse(report, ERROR_INVALID_PARAMETER);
+    return true;
+}
+
 static void RemoveTreeRecord(const char *argument, RecordReport *report)
 {
     char path[MAX_PATH];
@@ -51,6 +62,8 @@ static void RemoveTreeRecord(const char *argument, RecordReport *report)
         Refuse(report, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
+    if (RefusesSpelling(argument, "RemoveTree", report))
+        return;
     memcpy(path, argument, length + 1);
     if (DeferOwnPath(path))
         return;
@@ -70,7 +83,10 @@ static void RemoveTreeRecord(const char *argument, RecordReport *report)
     } else {
         TreeTally done = TreeRemoved;
         bool found = done.files + done.folders + done.links + done.deferred > 0;
-        report->outcome = found ? WILL_REMOVE_TREE : NAMES_NOTHING;
+        if (!found && done.kept > 0)
+            report->outcome = KEPT_FOR_REPORT; /* it found the report alone */
+        else
+            report->outcome = found ? WILL_REMOVE_TREE : NAMES_NOTHING;
     }
 }
 
@@ -102,6 +118,17 @@ static bool LeftInPlace(const char *path, RecordReport *report)
     return true;
 }
 
+/* The removal's outcome; one that failed on the report under another
+   spelling leaves it in place, which is no failure. */
+static void Removed(RecordReport *report, const char *path, ErrorRef result, bool folder,
+                    DWORD attributesBefore)
+{
+    if (result != NULL && HoldsReport(path))
+        report->outcome = KEPT_FOR_REPORT;
+    else
+        EntryRemoved(report, path, result, folder, attributesBefore);
+}
+
 static void CarryOut(char *record, size_t length, RecordReport *report)
 {
     size_t at;
@@ -112,17 +139,17 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
     switch (RecordKindOf(record, length, &at)) {
     case RECORD_FILE:
         argument = record + at;
-        if (!LeftInPlace(argument, report))
-            EntryRemoved(report, argument, CheckedDeleteFile(argument), false, before);
+        if (!RefusesSpelling(argument, "DeleteFile", report) && !LeftInPlace(argument, report))
+            Removed(report, argument, CheckedDeleteFile(argument), false, before);
         break;
     case RECORD_DIR:
         argument = record + at;
-        if (LeftInPlace(argument, report))
+        if (RefusesSpelling(argument, "Remove Directory", report) || LeftInPlace(argument, report))
             break;
         /* Only the report tells a folder link from a folder, so only it asks. */
         if (RecordCarriedOut != NULL)
             before = GetFileAttributesA(argument);
-        EntryRemoved(report, argument, CheckedRemoveDirectory(argument), true, before);
+        Removed(report, argument, CheckedRemoveDirectory(argument), true, before);
         break;
     case RECORD_DIRW:
         RemoveTreeRecord(record + at, report);
@@ -133,8 +160,14 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
             report->outcome = RegistryOutcome(record + at, result, &report->code);
         break;
     case RECORD_LINK:
+        /* Never deferred, but the report stays whatever names it. */
         argument = record + at;
-        EntryRemoved(report, argument, CheckedDeleteFile(argument), false, before);
+        if (RefusesSpelling(argument, "DeleteFile", report))
+            break;
+        if (KeepsReport(argument))
+            report->outcome = KEPT_FOR_REPORT;
+        else
+            Removed(report, argument, CheckedDeleteFile(argument), false, before);
         break;
     case RECORD_NONE:
         report->outcome = PASSED_OVER;
@@ -163,8 +196,13 @@ static bool EndsLine(const char *block, size_t size, size_t at)
 
 ErrorRef ProcessRemovalLog(const char *logPath)
 {
+    /* Only a log that is not there means nothing is installed: any other
+       failed look at it (access, the network, a path too long) is a failure. */
     EntryInfo info;
-    ProbeEntry(logPath, &info);
+    ErrorRef probed = FindEntry(logPath, &info);
+    if (probed != NULL && probed->code != ERROR_FILE_NOT_FOUND &&
+        probed->code != ERROR_PATH_NOT_FOUND)
+        return TellOfLog(FAILED_OTHERWISE, probed->code, probed);
     if (info.kind != ENTRY_FILE)
         return TellOfLog(NAMES_NOTHING, 0, NULL);
 

@@ -13,21 +13,33 @@
 HANDLE CurrentFindHandle = NULL; /* listing of the innermost directory being walked; null when none */
 TreeTally TreeRemoved;           /* what RemoveTree did since the caller last zeroed it */
 
-/* Counts a removal that succeeded. */
-static ErrorRef Tally(unsigned long *count, ErrorRef result)
-{
-    if (result == NULL)
-        (*count)++;
-    return result;
-}
 
 /* The program's own paths wait for the copy; the report stays where its caller put it. */
 static bool LeftInPlace(const char *path)
 {
-    if (!DeferOwnPath(path) && !KeepsReport(path))
-        return false;
-    TreeRemoved.deferred++;
-    return true;
+    if (DeferOwnPath(path)) {
+        TreeRemoved.deferred++;
+        return true;
+    }
+    if (KeepsReport(path)) {
+        TreeRemoved.kept++;
+        return true;
+    }
+    return false;
+}
+
+/* Counts a removal that succeeded. One that failed on the report, or on a
+   folder above it, spelled another way, leaves it in place: the tree goes on. */
+static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result)
+{
+    if (result == NULL) {
+        (*count)++;
+        return NULL;
+    }
+    if (!HoldsReport(path))
+        return result;
+    TreeRemoved.kept++;
+    return NULL;
 }
 
 static void CopyFound(EntryInfo *info, const WIN32_FIND_DATAA *found)
@@ -37,17 +49,25 @@ static void CopyFound(EntryInfo *info, const WIN32_FIND_DATAA *found)
     info->kind = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ENTRY_DIRECTORY : ENTRY_FILE;
 }
 
-ErrorRef ProbeEntry(const char *path, EntryInfo *info)
+ErrorRef FindEntry(const char *path, EntryInfo *info)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = INVALID_HANDLE_VALUE;
-    /* A failed search without a last error still leaves no handle to trust. */
-    if (CheckedFindFirstFile(path, &found, &search) != NULL || search == INVALID_HANDLE_VALUE) {
+    ErrorRef failure = CheckedFindFirstFile(path, &found, &search);
+    if (failure != NULL || search == INVALID_HANDLE_VALUE) {
         info->kind = ENTRY_NONE;
-        return NULL;
+        /* A failed search without a last error still leaves no handle to trust. */
+        return failure != NULL ? failure
+                               : RecordErrorCode(ERROR_INVALID_HANDLE, "FindFirstFile", "%s", path);
     }
     CheckedFindClose(search);
     CopyFound(info, &found);
+    return NULL;
+}
+
+ErrorRef ProbeEntry(const char *path, EntryInfo *info)
+{
+    FindEntry(path, info);
     return NULL;
 }
 
@@ -165,7 +185,7 @@ ErrorRef RemoveTree(char *path, const char *pattern)
     if (info.kind == ENTRY_FILE) {
         if (LeftInPlace(path))
             return NULL;
-        return Tally(&TreeRemoved.files, CheckedDeleteFile(path));
+        return Tally(&TreeRemoved.files, path, CheckedDeleteFile(path));
     }
 
     /* A junction or folder link is removed as itself: its target lies outside the
@@ -183,5 +203,6 @@ ErrorRef RemoveTree(char *path, const char *pattern)
     }
     if (LeftInPlace(path))
         return NULL;
-    return Tally(link ? &TreeRemoved.links : &TreeRemoved.folders, CheckedRemoveDirectory(path));
+    return Tally(link ? &TreeRemoved.links : &TreeRemoved.folders, path,
+                 CheckedRemoveDirectory(path));
 }

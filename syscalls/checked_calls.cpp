@@ -86,6 +86,54 @@ ErrorRef CheckedFindClose(HANDLE search)
     return NULL;
 }
 
+/* A length of 0 is the call's failure; one of `size` or more asks for a larger
+   buffer: the answer does not fit. */
+static ErrorRef PathLengthAnswer(DWORD length, DWORD size, const char *label, const char *path)
+{
+    if (length == 0) {
+        /* No path came back: without a code that is still no answer to use. */
+        ErrorRef failure = RecordLastError(label, "%s", path);
+        return failure != NULL ? failure : RecordErrorCode(ERROR_INVALID_NAME, label, "%s", path);
+    }
+    if (length >= size)
+        return RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, label, "%s", path);
+    return NULL;
+}
+
+ErrorRef CheckedGetFullPathName(const char *path, DWORD size, char *buffer, DWORD *lengthOut)
+{
+    *lengthOut = GetFullPathNameA(path, size, buffer, NULL);
+    return PathLengthAnswer(*lengthOut, size, "GetFullPathName", path);
+}
+
+ErrorRef CheckedGetLongPathName(const char *path, char *buffer, DWORD size, DWORD *lengthOut)
+{
+    *lengthOut = GetLongPathNameA(path, buffer, size);
+    return PathLengthAnswer(*lengthOut, size, "GetLongPathName", path);
+}
+
+ErrorRef CheckedGetFinalPathNameByHandle(HANDLE file, char *buffer, DWORD size, DWORD flags,
+                                         DWORD *lengthOut)
+{
+    *lengthOut = GetFinalPathNameByHandleA(file, buffer, size, flags);
+    return PathLengthAnswer(*lengthOut, size, "GetFinalPathNameByHandle", "");
+}
+
+ErrorRef CheckedGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info)
+{
+    if (!GetFileInformationByHandle(file, info))
+        return RecordLastError("GetFileInformationByHandle", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
+                                           void *info, DWORD size)
+{
+    if (!SetFileInformationByHandle(file, infoClass, info, size))
+        return RecordLastError("SetFileInformationByHandle", NULL);
+    return NULL;
+}
+
 ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
                            HKEY *keyOut)
 {

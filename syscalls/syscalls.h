@@ -44,6 +44,16 @@ ErrorRef CheckedFindFirstFile(const char *pattern, WIN32_FIND_DATAA *findData, H
 ErrorRef CheckedFindNextFile(HANDLE search, WIN32_FIND_DATAA *findData, DWORD *endFlag);
 ErrorRef CheckedFindClose(HANDLE search);
 
+/* The path calls answer a length; an answer that does not fit the buffer
+   fails too (206), so that the buffer always holds a whole, terminated path. */
+ErrorRef CheckedGetFullPathName(const char *path, DWORD size, char *buffer, DWORD *lengthOut);
+ErrorRef CheckedGetLongPathName(const char *path, char *buffer, DWORD size, DWORD *lengthOut);
+ErrorRef CheckedGetFinalPathNameByHandle(HANDLE file, char *buffer, DWORD size, DWORD flags,
+                                         DWORD *lengthOut);
+ErrorRef CheckedGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
+ErrorRef CheckedSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
+                                           void *info, DWORD size);
+
 ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
                            HKEY *keyOut);
 ErrorRef CheckedRegCloseKey(HKEY key);

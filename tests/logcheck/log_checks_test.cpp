@@ -222,6 +222,8 @@ TEST(CheckLog, ReadsDoubleByteLogsByCharacters)
         {"file:C:\\" + B + "\\uninstall.exe\ndirw:C:\\" + H + "\n", {}, {"dirw-deferred:2"}},
         {"file:C:\\V\\" + LIST + "\n", {}, {"utf8-text:1"}},
         {"dirw:\\\\srv\\" + S + "x\n", {"dirw-refused:1"}, {}},
+        /* The system drops or replaces a lone lead byte: another path is named. */
+        {"file:C:\\x\\f.txt\xE8\ndir:C:\\x\\" + S + "\x95\n", {"path-lone-lead-byte:1", "path-lone-lead-byte:2"}, {}},
         {"key:HKCU\\" + S + "\\\nkey:HKCU\\" + S + "\\y\\x\n", {"key-before-subkeys:1"}, {}},
     };
     for (const DoubleByteCase &c : cases) {

@@ -59,6 +59,8 @@ TEST(DoubleByteNames, AreRemovedWholeAndNothingBesideATreeIsTouched)
     MakeDirectory(box + "\\" + HIIRAGI);
     MakeFile(box + "\\" + HIIRAGI + "\\" + HYOU);
     /* The uninstaller's own folder ends in 0x5C, and its record in a backslash. */
+    /* A path cut after a lead byte: the system would drop it and name f.txt. */
+    MakeFile(box + "\\f.txt");
     std::string home = box + "\\" + BYOU + KINOU;
     MakeDirectory(home);
     ASSERT_TRUE(CopyFileA(UninstallExe().c_str(), (home + "\\uninstall.exe").c_str(), FALSE));
@@ -78,6 +80,7 @@ TEST(DoubleByteNames, AreRemovedWholeAndNothingBesideATreeIsTouched)
                       "dirw:" + box + "\\" + HIIRAGI + "\r\n" +
                       "key:HKCU\\" + key + "\\" + HYOU + "\r\n" +
                       "key:HKCU\\" + key + "\\" + HYOU + "\\\r\n" +
+                      "file:" + box + "\\f.txt\xE8\r\n" +
                       "file:" + home + "\\uninstall.exe\r\n" +
                       "dir:" + home + "\\\r\n";
     MakeFile(box + "\\removal.log", log);
@@ -97,6 +100,7 @@ TEST(DoubleByteNames, AreRemovedWholeAndNothingBesideATreeIsTouched)
     EXPECT_TRUE(Exists(box + "\\" + HYOU + "x"));
     EXPECT_TRUE(Missing(list));
     EXPECT_TRUE(Missing(box + "\\" + HIIRAGI));
+    EXPECT_TRUE(Exists(box + "\\f.txt"));
     EXPECT_FALSE(ValueExists(key, HYOU));
     EXPECT_TRUE(ValueExists(key, "unnamed"));
     HKEY subkey;

@@ -217,7 +217,9 @@ TEST(CharacterStepping, SecondBytesAreNeverSeparatorsOrFoldedInDoubleByteCodePag
 
         std::string whole = "C:\\" + L + "a\\uninstall.exe", other = "c:\\" + L + "A";
         EXPECT_EQ(!dbcs, IsLeadingPartOf(other.data(), other.size(), whole.c_str(), leadBytes));
-        EXPECT_TRUE(IsLeadingPartOf(whole.data(), 4, whole.c_str(), leadBytes));
+        /* Cut after a lead byte, the part ends inside a character of the whole. */
+        EXPECT_EQ(!dbcs, IsLeadingPartOf(whole.data(), 4, whole.c_str(), leadBytes));
+        EXPECT_TRUE(IsLeadingPartOf(whole.data(), 5, whole.c_str(), leadBytes));
         EXPECT_EQ(!dbcs, EqualIgnoringAsciiCase(other.data(), whole.data(), other.size(), leadBytes));
         std::string folded = other;
         FoldAsciiCase(other.data(), other.size(), &folded[0], leadBytes);
@@ -230,6 +232,47 @@ TEST(CharacterStepping, SecondBytesAreNeverSeparatorsOrFoldedInDoubleByteCodePag
     EXPECT_FALSE(IsAnsiCodePage(437));
     /* A lead byte before the terminator stands alone. */
     EXPECT_EQ(1u, CharLength("\x95\0x", 0, 3, LeadBytesOfCodePage(932)));
+}
+
+/* Where a path stops being a leading part of another, and where a lone lead
+   byte ends it: C:\App\<0x95> is no part of C:\App\<0x95 0x5C>\uninstall.exe. */
+TEST(LeadingParts, EndOnACharacterOfTheWholeAndAtOrAboveEndsAtItsBackslash)
+{
+    const std::string own = "C:\\App\\\x95\x5C\\uninstall.exe";
+    const unsigned char *shiftJis = LeadBytesOfCodePage(932);
+    const struct {
+        std::string part;
+        bool leading[2], atOrAbove[2]; /* single-byte, 932 */
+    } rows[] = {
+        {"C:\\App\\\x95", {true, false}, {true, false}}, /* single-byte: 0x5C is a backslash */
+        {"C:\\App\\\x95\x5C", {true, true}, {true, true}},
+        {"C:\\App\\\x95\x5C\\", {true, true}, {true, true}},
+        {"c:\\app", {true, true}, {true, true}},
+        {"C:\\Ap", {true, true}, {false, false}},
+        {own, {true, true}, {true, true}},
+        {own + "x", {false, false}, {false, false}},
+        {"", {true, true}, {false, false}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.part);
+        for (int dbcs = 0; dbcs < 2; dbcs++) {
+            const unsigned char *leadBytes = dbcs ? shiftJis : nullptr;
+            EXPECT_EQ(row.leading[dbcs], IsLeadingPartOf(row.part.data(), row.part.size(), own.c_str(), leadBytes));
+            EXPECT_EQ(row.atOrAbove[dbcs], IsAtOrAbove(row.part.data(), row.part.size(), own.c_str(), leadBytes));
+        }
+    }
+    const struct {
+        const char *text;
+        bool lone;
+    } ends[] = {
+        {"C:\\x\\f.txt\xE8", true}, {"C:\\x\\\x95\x5C", false}, {"C:\\x\\\x95\x5C\x95", true},
+        {"C:\\x\\f.txt", false},    {"\x95", true},                   {"", false},
+    };
+    for (const auto &end : ends) {
+        SCOPED_TRACE(end.text);
+        EXPECT_EQ(end.lone, EndsInLoneLeadByte(end.text, strlen(end.text), shiftJis));
+        EXPECT_FALSE(EndsInLoneLeadByte(end.text, strlen(end.text), nullptr));
+    }
 }
 
 #if defined(_WIN32)
