@@ -237,6 +237,68 @@ check "  while its bytes are still the release's" \
   bash -c "! grep -q '^FAIL sources: $tmp/other/' '$tmp/bad'"
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
 
+# Bytes hidden in the certificate table, which the digest does not cover.
+# osslsigncode accepts some of these files, and those with the bytes inside the
+# entry are still the release's once their signature is removed.
+cat >"$tmp/hide.py" <<'EOF'
+import struct, sys
+
+source, target, where = sys.argv[1:]
+data = bytearray(open(source, "rb").read())
+directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 4 * 8
+offset, size = struct.unpack_from("<II", data, directory)
+length = struct.unpack_from("<I", data, offset)[0]
+count = data[offset + 9] & 0x7F    # the signature's DER length, in its long form
+der_end = offset + 10 + count + int.from_bytes(data[offset + 10:offset + 10 + count], "big")
+payload = b"sixteen  bytes!!"
+if where == "entry":       # inside the entry, its length and the table's grown
+    data[offset + length:offset + length] = payload
+    struct.pack_into("<I", data, offset, length + 16)
+    struct.pack_into("<I", data, directory + 4, size + 16)
+elif where == "table":     # after the entry, inside the table
+    data += payload
+    struct.pack_into("<I", data, directory + 4, size + 16)
+elif where == "file":      # after the table
+    data += payload
+elif where == "padding":   # in the zero padding after the signature
+    if der_end == offset + size:
+        sys.exit("no padding")
+    data[der_end] = 0x5A
+open(target, "wb").write(data)
+EOF
+hidden=()
+for where in entry table file; do
+  mkdir -p "$tmp/hidden-$where"
+  python3 "$tmp/hide.py" "$tmp/p12/uninstall.exe" "$tmp/hidden-$where/uninstall.exe" $where
+  hidden+=("$tmp/hidden-$where/uninstall.exe")
+done
+mkdir -p "$tmp/hidden-padding"
+for file in "$tmp"/p1[12]/*.exe "$tmp/token/"*.exe; do
+  python3 "$tmp/hide.py" "$file" "$tmp/hidden-padding/$(basename "$file")" padding 2>/dev/null && {
+    hidden+=("$tmp/hidden-padding/$(basename "$file")"); break; }
+done
+# A second signature nested inside the first, under another authority.
+mkdir -p "$tmp/nested"
+osslsigncode sign -nest -certs "$pki/othersign.pem" -key "$pki/othersign.key" -h sha256 \
+  -in "$tmp/p12/logcheck.exe" -out "$tmp/nested/logcheck.exe" >"$tmp/out" 2>&1 ||
+  not_ok "nesting a second signature"
+"$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
+  "${hidden[@]}" "$tmp/nested/logcheck.exe" "$tmp/p11/uninstall.exe" >"$tmp/bad" 2>&1
+status=$?
+cp "$tmp/bad" "$tmp/out"
+check "verify-release fails files with bytes hidden in their certificate table" test $status -ne 0
+check "  16 bytes inside the signature's entry" \
+  grep -q "^FAIL signature: $tmp/hidden-entry/uninstall.exe: the certificate table holds 16 bytes after the signature" "$tmp/bad"
+check "  16 bytes after the entry, inside the table" \
+  grep -q "^FAIL signature: $tmp/hidden-table/uninstall.exe: the certificate table holds 16 bytes after the signature" "$tmp/bad"
+check "  16 bytes after the table" \
+  grep -q "^FAIL signature: $tmp/hidden-file/uninstall.exe: the certificate table does not end the file" "$tmp/bad"
+check "  a padding byte that is not zero" grep -q "^FAIL signature: $tmp/hidden-padding/.*: padding bytes are not zero" "$tmp/bad"
+check "  a nested signature" grep -q "^FAIL signature: $tmp/nested/logcheck.exe: .*nested signature" "$tmp/bad"
+check "  while those with the bytes inside the entry are still the release's" \
+  bash -c "! grep -qE '^FAIL sources: $tmp/(hidden-entry|hidden-padding|nested)/' '$tmp/bad'"
+check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
+
 # --- The signed uninstaller under Wine ---------------------------------------
 # Its clean-up copy is checked byte for byte against its own file before it
 # starts, signature and all: a full silent run shows both still work.
