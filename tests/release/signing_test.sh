@@ -299,6 +299,32 @@ check "  while those with the bytes inside the entry are still the release's" \
   bash -c "! grep -qE '^FAIL sources: $tmp/(hidden-entry|hidden-padding|nested)/' '$tmp/bad'"
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
 
+# The release's bytes signed again under a self-made certificate of the same
+# name: without --ca only the roots of the system's store are trusted, never a
+# certificate the signature brings along.
+mkdir -p "$tmp/brenhow"
+{ make_cert brenhow "/CN=Brenhow" codesign_ext "" &&
+  osslsigncode sign -certs "$pki/brenhow.pem" -key "$pki/brenhow.key" -h sha256 \
+    -n "Vorblend Uninstall" -in "$tmp/plain/uninstall.exe" -out "$tmp/brenhow/uninstall.exe"
+} >"$tmp/out" 2>&1 || not_ok "signing under a self-made certificate"
+"$src/scripts/verify-release" "$tmp/brenhow/uninstall.exe" "$tmp/p12/uninstall.exe" >"$tmp/bad" 2>&1
+status=$?
+cp "$tmp/bad" "$tmp/out"
+chain="the signer's chain does not lead to a root of this system's certificate store"
+check "without --ca verify-release fails a self-made certificate" test $status -ne 0
+check "  naming the signature check and the chain" \
+  grep -q "^FAIL signature: $tmp/brenhow/uninstall.exe: $chain" "$tmp/bad"
+check "  as for the genuine signer, whose test root the store lacks" \
+  grep -q "^FAIL signature: $tmp/p12/uninstall.exe: $chain" "$tmp/bad"
+check "  while their bytes are still the release's" bash -c "! grep -q '^FAIL sources:' '$tmp/bad'"
+SSL_CERT_FILE=$pki/ca.pem "$src/scripts/verify-release" \
+  "$tmp/brenhow/uninstall.exe" "$tmp/p12/uninstall.exe" "$tmp/p12/logcheck.exe" >"$tmp/bad" 2>&1
+cp "$tmp/bad" "$tmp/out"
+check "with the test root in the store, the self-made certificate still fails" \
+  grep -q "^FAIL signature: $tmp/brenhow/uninstall.exe: $chain" "$tmp/bad"
+check "  and the files signed under that root pass, time stamps and all" \
+  bash -c "! grep -q '^FAIL.*$tmp/p12/' '$tmp/bad' && test \$(grep -c 'signature:   ok, chain leads to a root of' '$tmp/bad') = 2"
+
 # --- The signed uninstaller under Wine ---------------------------------------
 # Its clean-up copy is checked byte for byte against its own file before it
 # starts, signature and all: a full silent run shows both still work.
