@@ -206,6 +206,54 @@ refuses "no release folder is made by a failed signing" "timestamping failed" \
   release "${p12[@]}" --timestamp "$dead" "$tmp/never" "$build/release"
 check "  and leaves no folder behind" test ! -e "$tmp/never"
 
+# The last step swaps folders by renames. A failure just before it leaves the
+# folder as it was; so does a run cut off between its renames, once the next
+# run has put the old folder back. The user's own files in it are kept.
+swap=$tmp/swap
+cp -a "$tmp/p12" "$swap"
+mkdir "$swap/notes"
+printf 'mine\n' >"$swap/notes/readme.txt"
+printf 'mine too\n' >"$swap/.mine"
+snapshot() { (cd "$1" && find . -printf '%y %m %p\n' | sort && find . -type f -exec sha256sum {} + | sort -k2); }
+snapshot "$swap" >"$tmp/swap.before"
+leftovers() { find "$tmp" -maxdepth 1 -name '.swap.*'; }
+cat >"$tmp/failing-hook" <<EOF
+#!/bin/sh
+# Records the staged folder and what it holds, then fails the release.
+{ echo "\$1"; ls -A "\$1"; } >"$tmp/staged"
+exit 1
+EOF
+chmod +x "$tmp/failing-hook"
+failing=(env RELEASE_SWAP_HOOK="'$tmp/failing-hook' \"\$1\"")
+refuses "a failure just before the swap fails the release" "swap hook failed" \
+  "${failing[@]}" "$src/scripts/release" "$swap" "$build/release"
+check "  after staging beside the folder the new files and the user's" \
+  bash -c "head -1 '$tmp/staged' | grep -qx '$tmp/\.swap\.new\..*' &&
+           grep -qx uninstall.exe '$tmp/staged' && grep -qx notes '$tmp/staged' &&
+           grep -qx .mine '$tmp/staged' && ! grep -qx SHA256SUMS.unsigned '$tmp/staged'"
+check "  leaves the folder byte for byte as it was" \
+  diff "$tmp/swap.before" <(snapshot "$swap")
+check "  and no staged folder beside it" test -z "$(leftovers)"
+mv -T "$swap" "$tmp/.swap.old"
+mkdir "$tmp/.swap.new.Xq3Zr9"
+printf 'half\n' >"$tmp/.swap.new.Xq3Zr9/uninstall.exe"
+refuses "after a swap cut off between its renames the next run (failing too)" "swap hook failed" \
+  "${failing[@]}" "$src/scripts/release" "$swap" "$build/release"
+check "  has put the old folder back byte for byte" \
+  diff "$tmp/swap.before" <(snapshot "$swap")
+check "  and removed what the cut-off run left beside it" test -z "$(leftovers)"
+# Cut off after the swap, before the old folder was removed.
+mkdir "$tmp/.swap.old"
+printf 'old\n' >"$tmp/.swap.old/uninstall.exe"
+check "a run into the folder succeeds" release "$swap" "$build/release"
+check "  giving the unsigned release's files, without the signed one's SHA256SUMS.unsigned" \
+  bash -c "cmp '$swap/uninstall.exe' '$tmp/plain/uninstall.exe' &&
+           cmp '$swap/logcheck.exe' '$tmp/plain/logcheck.exe' &&
+           cmp '$swap/SHA256SUMS' '$tmp/plain/SHA256SUMS' && test ! -e '$swap/SHA256SUMS.unsigned'"
+check "  keeping the user's files" \
+  bash -c "test \"\$(cat '$swap/notes/readme.txt' '$swap/.mine')\" = \"\$(printf 'mine\nmine too')\""
+check "  and leaving nothing beside the folder" test -z "$(leftovers)"
+
 # --- verify-release ---------------------------------------------------------
 check "verify-release --ca --tsa-ca passes the files signed both ways" \
   "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
