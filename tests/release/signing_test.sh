@@ -206,6 +206,54 @@ refuses "no release folder is made by a failed signing" "timestamping failed" \
   release "${p12[@]}" --timestamp "$dead" "$tmp/never" "$build/release"
 check "  and leaves no folder behind" test ! -e "$tmp/never"
 
+# The last step swaps folders by renames. A failure just before it leaves the
+# folder as it was; so does a run cut off between its renames, once the next
+# run has put the old folder back. The user's own files in it are kept.
+swap=$tmp/swap
+cp -a "$tmp/p12" "$swap"
+mkdir "$swap/notes"
+printf 'mine\n' >"$swap/notes/readme.txt"
+printf 'mine too\n' >"$swap/.mine"
+snapshot() { (cd "$1" && find . -printf '%y %m %p\n' | sort && find . -type f -exec sha256sum {} + | sort -k2); }
+snapshot "$swap" >"$tmp/swap.before"
+leftovers() { find "$tmp" -maxdepth 1 -name '.swap.*'; }
+cat >"$tmp/failing-hook" <<EOF
+#!/bin/sh
+# Records the staged folder and what it holds, then fails the release.
+{ echo "\$1"; ls -A "\$1"; } >"$tmp/staged"
+exit 1
+EOF
+chmod +x "$tmp/failing-hook"
+failing=(env RELEASE_SWAP_HOOK="'$tmp/failing-hook' \"\$1\"")
+refuses "a failure just before the swap fails the release" "swap hook failed" \
+  "${failing[@]}" "$src/scripts/release" "$swap" "$build/release"
+check "  after staging beside the folder the new files and the user's" \
+  bash -c "head -1 '$tmp/staged' | grep -qx '$tmp/\.swap\.new\..*' &&
+           grep -qx uninstall.exe '$tmp/staged' && grep -qx notes '$tmp/staged' &&
+           grep -qx .mine '$tmp/staged' && ! grep -qx SHA256SUMS.unsigned '$tmp/staged'"
+check "  leaves the folder byte for byte as it was" \
+  diff "$tmp/swap.before" <(snapshot "$swap")
+check "  and no staged folder beside it" test -z "$(leftovers)"
+mv -T "$swap" "$tmp/.swap.old"
+mkdir "$tmp/.swap.new.Xq3Zr9"
+printf 'half\n' >"$tmp/.swap.new.Xq3Zr9/uninstall.exe"
+refuses "after a swap cut off between its renames the next run (failing too)" "swap hook failed" \
+  "${failing[@]}" "$src/scripts/release" "$swap" "$build/release"
+check "  has put the old folder back byte for byte" \
+  diff "$tmp/swap.before" <(snapshot "$swap")
+check "  and removed what the cut-off run left beside it" test -z "$(leftovers)"
+# Cut off after the swap, before the old folder was removed.
+mkdir "$tmp/.swap.old"
+printf 'old\n' >"$tmp/.swap.old/uninstall.exe"
+check "a run into the folder succeeds" release "$swap" "$build/release"
+check "  giving the unsigned release's files, without the signed one's SHA256SUMS.unsigned" \
+  bash -c "cmp '$swap/uninstall.exe' '$tmp/plain/uninstall.exe' &&
+           cmp '$swap/logcheck.exe' '$tmp/plain/logcheck.exe' &&
+           cmp '$swap/SHA256SUMS' '$tmp/plain/SHA256SUMS' && test ! -e '$swap/SHA256SUMS.unsigned'"
+check "  keeping the user's files" \
+  bash -c "test \"\$(cat '$swap/notes/readme.txt' '$swap/.mine')\" = \"\$(printf 'mine\nmine too')\""
+check "  and leaving nothing beside the folder" test -z "$(leftovers)"
+
 # --- verify-release ---------------------------------------------------------
 check "verify-release --ca --tsa-ca passes the files signed both ways" \
   "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
@@ -236,6 +284,94 @@ check "  naming the signature check for the other authority" \
 check "  while its bytes are still the release's" \
   bash -c "! grep -q '^FAIL sources: $tmp/other/' '$tmp/bad'"
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
+
+# Bytes hidden in the certificate table, which the digest does not cover.
+# osslsigncode accepts some of these files, and those with the bytes inside the
+# entry are still the release's once their signature is removed.
+cat >"$tmp/hide.py" <<'EOF'
+import struct, sys
+
+source, target, where = sys.argv[1:]
+data = bytearray(open(source, "rb").read())
+directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 4 * 8
+offset, size = struct.unpack_from("<II", data, directory)
+length = struct.unpack_from("<I", data, offset)[0]
+count = data[offset + 9] & 0x7F    # the signature's DER length, in its long form
+der_end = offset + 10 + count + int.from_bytes(data[offset + 10:offset + 10 + count], "big")
+payload = b"sixteen  bytes!!"
+if where == "entry":       # inside the entry, its length and the table's grown
+    data[offset + length:offset + length] = payload
+    struct.pack_into("<I", data, offset, length + 16)
+    struct.pack_into("<I", data, directory + 4, size + 16)
+elif where == "table":     # after the entry, inside the table
+    data += payload
+    struct.pack_into("<I", data, directory + 4, size + 16)
+elif where == "file":      # after the table
+    data += payload
+elif where == "padding":   # in the zero padding after the signature
+    if der_end == offset + size:
+        sys.exit("no padding")
+    data[der_end] = 0x5A
+open(target, "wb").write(data)
+EOF
+hidden=()
+for where in entry table file; do
+  mkdir -p "$tmp/hidden-$where"
+  python3 "$tmp/hide.py" "$tmp/p12/uninstall.exe" "$tmp/hidden-$where/uninstall.exe" $where
+  hidden+=("$tmp/hidden-$where/uninstall.exe")
+done
+mkdir -p "$tmp/hidden-padding"
+for file in "$tmp"/p1[12]/*.exe "$tmp/token/"*.exe; do
+  python3 "$tmp/hide.py" "$file" "$tmp/hidden-padding/$(basename "$file")" padding 2>/dev/null && {
+    hidden+=("$tmp/hidden-padding/$(basename "$file")"); break; }
+done
+# A second signature nested inside the first, under another authority.
+mkdir -p "$tmp/nested"
+osslsigncode sign -nest -certs "$pki/othersign.pem" -key "$pki/othersign.key" -h sha256 \
+  -in "$tmp/p12/logcheck.exe" -out "$tmp/nested/logcheck.exe" >"$tmp/out" 2>&1 ||
+  not_ok "nesting a second signature"
+"$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
+  "${hidden[@]}" "$tmp/nested/logcheck.exe" "$tmp/p11/uninstall.exe" >"$tmp/bad" 2>&1
+status=$?
+cp "$tmp/bad" "$tmp/out"
+check "verify-release fails files with bytes hidden in their certificate table" test $status -ne 0
+check "  16 bytes inside the signature's entry" \
+  grep -q "^FAIL signature: $tmp/hidden-entry/uninstall.exe: the certificate table holds 16 bytes after the signature" "$tmp/bad"
+check "  16 bytes after the entry, inside the table" \
+  grep -q "^FAIL signature: $tmp/hidden-table/uninstall.exe: the certificate table holds 16 bytes after the signature" "$tmp/bad"
+check "  16 bytes after the table" \
+  grep -q "^FAIL signature: $tmp/hidden-file/uninstall.exe: the certificate table does not end the file" "$tmp/bad"
+check "  a padding byte that is not zero" grep -q "^FAIL signature: $tmp/hidden-padding/.*: padding bytes are not zero" "$tmp/bad"
+check "  a nested signature" grep -q "^FAIL signature: $tmp/nested/logcheck.exe: .*nested signature" "$tmp/bad"
+check "  while those with the bytes inside the entry are still the release's" \
+  bash -c "! grep -qE '^FAIL sources: $tmp/(hidden-entry|hidden-padding|nested)/' '$tmp/bad'"
+check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
+
+# The release's bytes signed again under a self-made certificate of the same
+# name: without --ca only the roots of the system's store are trusted, never a
+# certificate the signature brings along.
+mkdir -p "$tmp/brenhow"
+{ make_cert brenhow "/CN=Brenhow" codesign_ext "" &&
+  osslsigncode sign -certs "$pki/brenhow.pem" -key "$pki/brenhow.key" -h sha256 \
+    -n "Vorblend Uninstall" -in "$tmp/plain/uninstall.exe" -out "$tmp/brenhow/uninstall.exe"
+} >"$tmp/out" 2>&1 || not_ok "signing under a self-made certificate"
+"$src/scripts/verify-release" "$tmp/brenhow/uninstall.exe" "$tmp/p12/uninstall.exe" >"$tmp/bad" 2>&1
+status=$?
+cp "$tmp/bad" "$tmp/out"
+chain="the signer's chain does not lead to a root of this system's certificate store"
+check "without --ca verify-release fails a self-made certificate" test $status -ne 0
+check "  naming the signature check and the chain" \
+  grep -q "^FAIL signature: $tmp/brenhow/uninstall.exe: $chain" "$tmp/bad"
+check "  as for the genuine signer, whose test root the store lacks" \
+  grep -q "^FAIL signature: $tmp/p12/uninstall.exe: $chain" "$tmp/bad"
+check "  while their bytes are still the release's" bash -c "! grep -q '^FAIL sources:' '$tmp/bad'"
+SSL_CERT_FILE=$pki/ca.pem "$src/scripts/verify-release" \
+  "$tmp/brenhow/uninstall.exe" "$tmp/p12/uninstall.exe" "$tmp/p12/logcheck.exe" >"$tmp/bad" 2>&1
+cp "$tmp/bad" "$tmp/out"
+check "with the test root in the store, the self-made certificate still fails" \
+  grep -q "^FAIL signature: $tmp/brenhow/uninstall.exe: $chain" "$tmp/bad"
+check "  and the files signed under that root pass, time stamps and all" \
+  bash -c "! grep -q '^FAIL.*$tmp/p12/' '$tmp/bad' && test \$(grep -c 'signature:   ok, chain leads to a root of' '$tmp/bad') = 2"
 
 # --- The signed uninstaller under Wine ---------------------------------------
 # Its clean-up copy is checked byte for byte against its own file before it
