@@ -28,6 +28,14 @@ int RestrictLibrarySearch();
 /* One empty directory or one file; the path is used exactly as given. */
 ErrorRef RemovePath(const char *path);
 
+/* single_run.cpp */
+
+extern DWORD UninstallLockCode; /* 0: this run holds the lock; 1618: another one does; else why not */
+
+/* Takes the lock against a second uninstall at the same time, for the rest of
+   the run; UninstallLockCode says how it went. */
+DWORD TakeUninstallLock();
+
 /* silent_mode.cpp */
 
 /* 1 for "/S", "/s", "-S" or "-s": the switch, anywhere after the log, that
@@ -40,7 +48,7 @@ const char *ReportSwitchPath(const char *argument);
    /LOG= sets ReportPath; anything else is ignored. */
 int ReadSwitches(int argc, char **argv);
 /* Wizard mode's removal and clean-up copy with no window at all; ends the
-   process with Windows Installer's codes: 0, 1603, 1605 or 1622. */
+   process with Windows Installer's codes: 0, 1603, 1605, 1618, 1622 or 3010. */
 [[noreturn]] void SilentMode(const char *logPath);
 
 /* file_identity.cpp */
@@ -62,6 +70,8 @@ bool LeadsByIdentity(const char *path, const char *targetFinal);
    with the system's code when nothing can be opened there. */
 bool IdentityOf(const char *path, bool asItself, FileIdentity *identity, DWORD *code);
 bool SameIdentity(const FileIdentity *a, const FileIdentity *b);
+/* By final paths: the program's own file (ModulePath) or a folder above it. */
+bool IsOwnPath(const char *path);
 
 /* report_file.cpp */
 
@@ -107,6 +117,9 @@ extern unsigned long CleanupPathsHanded; /* how many of them the copy's command 
 /* 1 when path is (ASCII case aside) a leading part of ModulePath: it is then
    listed for the clean-up copy and the caller must leave it in place. */
 int DeferOwnPath(const char *path);
+/* The same for a path whose removal failed, by identity: the program's own
+   file, or a folder above it, under another spelling. */
+int DeferOwnIdentity(const char *path);
 /* Places the temporary copy and starts it on the listed paths; waits for nothing.
    Starts nothing unless the copy is a new file with the program's own bytes.
    0 when it started or nothing was listed, else the system's reason. */

@@ -89,3 +89,16 @@ bool SameIdentity(const FileIdentity *a, const FileIdentity *b)
 {
     return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
 }
+
+bool IsOwnPath(const char *path)
+{
+    static char own[MAX_PATH], from[MAX_PATH]; /* ModulePath's final path, and the ModulePath it is of */
+    if (ModulePath[0] == '\0')
+        return false;
+    if (strcmp(from, ModulePath) != 0) {
+        if (!FinalPathOf(ModulePath, own))
+            return false;
+        strcpy(from, ModulePath);
+    }
+    return LeadsByIdentity(path, own);
+}

@@ -37,6 +37,8 @@ static struct {
     ListedPath *listedFrom;              /* where each listed path came from */
     size_t listedCapacity;
     unsigned long handed;                /* paths the started copy got; every listed one until known */
+    char *scheduled;                     /* a tree's entries at the restart: path, held name, ... */
+    size_t scheduledUsed, scheduledCapacity;
     char *text;                          /* lines not yet written */
     size_t used, capacity;
     bool linesLost;                      /* memory ran out for a line */
@@ -79,6 +81,9 @@ static void AppendLine(const char *format, ...)
     Report.text[Report.used++] = '\r';
     Report.text[Report.used++] = '\n';
 }
+
+static void NoteEntryAtRestart(const char *path, const char *held);
+static void DescribeAtRestart(const char *path, const char *held, char *text, size_t size);
 
 static void WriteText(const char *text, size_t length)
 {
@@ -202,8 +207,16 @@ bool OpenReport(const char *logPath, bool silent)
     Report.silent = silent;
     Report.handed = (unsigned long)-1;
     AppendHeader();
+    if (UninstallLockCode != 0 && UninstallLockCode != ERROR_INSTALL_ALREADY_RUNNING) {
+        char reason[256];
+        AppendLine("%s: warning: the lock against a second uninstall at the same time could not be "
+                   "taken (%lu, %s): this run goes on without it [lock-not-taken]",
+                   logPath, (unsigned long)UninstallLockCode,
+                   SystemMessage(UninstallLockCode, reason, sizeof reason));
+    }
     WriteLines();
     RecordCarriedOut = CountRecord;
+    TreeEntryAtRestart = NoteEntryAtRestart;
     return true;
 }
 
@@ -235,11 +248,17 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
     case WILL_REMOVE_LINK:
         snprintf(text, size, "removed the folder link '%s' itself", argument);
         break;
+    case WILL_REMOVE_AT_RESTART:
+        DescribeAtRestart(argument, report->heldAt, text, size);
+        break;
     case WILL_REMOVE_TREE: {
         const TreeTally &tree = report->tree;
-        char kept[48] = "";
+        char kept[96] = "";
         if (tree.deferred + tree.kept > 0)
             snprintf(kept, sizeof kept, "; %lu left in place", tree.deferred + tree.kept);
+        if (tree.atRestart > 0)
+            snprintf(kept + strlen(kept), sizeof kept - strlen(kept), "; %lu at the next restart",
+                     tree.atRestart);
         snprintf(text, size, "removed tree '%s': %lu file%s, %lu folder%s, %lu link%s%s", argument,
                  tree.files, Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
                  Plural(tree.links), kept);
@@ -316,6 +335,11 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
                  (unsigned long)report->code, report->code != 0 ? reason : "no code");
         break;
     }
+    /* Moved aside for the restart, then neither scheduled nor put back. */
+    if (report->outcome != WILL_REMOVE_AT_RESTART && report->heldAt[0] != '\0') {
+        size_t used = strlen(text);
+        snprintf(text + used, size - used, "; it now lies at '%s'", report->heldAt);
+    }
 }
 
 /* The log itself: no file at its path, or one that cannot be read. */
@@ -330,6 +354,52 @@ static void AppendLogLine(const RecordReport *report)
     char reason[256];
     AppendLine("%s: error: the log cannot be read (%lu, %s) [log-unreadable]", Report.logName,
                (unsigned long)report->code, SystemMessage(report->code, reason, sizeof reason));
+}
+
+/* Keeps a tree entry scheduled for the restart until its record's line is written. */
+static void NoteEntryAtRestart(const char *path, const char *held)
+{
+    size_t pathLength = strlen(path) + 1, heldLength = strlen(held) + 1;
+    size_t wanted = Report.scheduledUsed + pathLength + heldLength;
+    if (wanted > Report.scheduledCapacity) {
+        size_t grown = wanted * 2;
+        char *text = (char *)realloc(Report.scheduled, grown);
+        if (text == NULL) {
+            Report.linesLost = true;
+            return;
+        }
+        Report.scheduled = text;
+        Report.scheduledCapacity = grown;
+    }
+    memcpy(Report.scheduled + Report.scheduledUsed, path, pathLength);
+    memcpy(Report.scheduled + Report.scheduledUsed + pathLength, held, heldLength);
+    Report.scheduledUsed = wanted;
+}
+
+/* Where an entry goes at the restart, in words. */
+static void DescribeAtRestart(const char *path, const char *held, char *text, size_t size)
+{
+    if (held[0] != '\0')
+        snprintf(text, size, "'%s' is in use: moved to '%s', which is deleted at the next restart",
+                 path, held);
+    else
+        snprintf(text, size, "'%s' cannot go while it is in use: it is deleted at the next restart, "
+                             "where it stands", path);
+}
+
+/* The scheduled entries of the record just written, one line each. */
+static void AppendEntriesAtRestart(const RecordReport *report)
+{
+    for (size_t at = 0; at < Report.scheduledUsed;) {
+        const char *path = Report.scheduled + at, *held = path + strlen(path) + 1;
+        at = (size_t)(held - Report.scheduled) + strlen(held) + 1;
+        char message[3 * MAX_PATH];
+        DescribeAtRestart(path, held, message, sizeof message);
+        AppendLine(DIAGNOSTIC_FORMAT, Report.logName, (unsigned long)report->line,
+                   (unsigned long)report->column, ReportedLevel(WILL_REMOVE_AT_RESTART), message,
+                   ReportedOutcomeName(WILL_REMOVE_AT_RESTART));
+    }
+    Report.scheduledUsed = 0;
 }
 
 /* Notes where a path listed for the copy came from; its line is written at
@@ -370,6 +440,8 @@ void CountRecord(const RecordReport *report)
     Report.records++;
     Report.counts[outcome]++;
     Report.failures += IsReportedFailure(outcome) ? 1 : 0;
+    if (outcome != WILL_REMOVE_AT_RESTART)
+        Report.counts[WILL_REMOVE_AT_RESTART] += report->tree.atRestart; /* a tree's entries */
 
     bool ownLine = outcome == DEFERRED && ReportFile != NULL;
     if (ReportFile != NULL && !ownLine) {
@@ -389,6 +461,7 @@ void CountRecord(const RecordReport *report)
             free(message);
         }
     }
+    AppendEntriesAtRestart(report);
     for (; Report.listed < listed; Report.listed++) {
         if (ReportFile != NULL && !NoteListed(report, ownLine && Report.listed == before))
             Report.linesLost = true;
@@ -438,6 +511,9 @@ DWORD SilentExitCode(DWORD copyCode)
     if (Report.logUnreadable || Report.failures > 0 || (Report.listed > 0 && copyCode != 0) ||
         (copyCode == 0 && CleanupPathsHanded < Report.listed))
         return ERROR_INSTALL_FAILURE;
+    /* Everything is gone or goes at the restart: the caller should restart. */
+    if (Report.counts[WILL_REMOVE_AT_RESTART] > 0)
+        return ERROR_SUCCESS_REBOOT_REQUIRED;
     return 0;
 }
 
@@ -466,6 +542,7 @@ void CloseReport(long exitCode)
     WriteLines();
     CheckedCloseHandle(ReportFile);
     ReportFile = NULL;
+    TreeEntryAtRestart = NULL;
     ReleaseReportFolder();
     free(Report.text);
     Report.text = NULL;

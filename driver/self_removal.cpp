@@ -24,12 +24,9 @@ unsigned long CleanupPathsHanded = 0; /* listed paths on the copy's command line
 static const char COPY_NAME[] = "uninstallqx.exe";
 static char CleanupCommandLine[COMMAND_LINE_LIMIT];
 
-int DeferOwnPath(const char *path)
+/* Appends the path to the list for the copy; 1 even when memory ran out. */
+static int ListForCopy(const char *path, size_t pathLength)
 {
-    size_t pathLength = strlen(path);
-    if (!IsLeadingPartOf(path, pathLength, ModulePath, AnsiLeadBytes()))
-        return 0;
-
     if (PendingRemovalList == NULL) {
         char *list = (char *)malloc(pathLength + 3);
         if (list == NULL)
@@ -51,6 +48,21 @@ int DeferOwnPath(const char *path)
     memcpy(end + 2 + pathLength, "\"", 2);
     PendingRemovalList = list;
     return 1;
+}
+
+int DeferOwnPath(const char *path)
+{
+    size_t pathLength = strlen(path);
+    if (!IsLeadingPartOf(path, pathLength, ModulePath, AnsiLeadBytes()))
+        return 0;
+    return ListForCopy(path, pathLength);
+}
+
+int DeferOwnIdentity(const char *path)
+{
+    if (!IsOwnPath(path))
+        return 0;
+    return ListForCopy(path, strlen(path));
 }
 
 /* Appends one quoted entry; false, with nothing written, when it would not fit.

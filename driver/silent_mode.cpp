@@ -37,6 +37,9 @@ int ReadSwitches(int argc, char **argv)
 
 void SilentMode(const char *logPath)
 {
+    /* Another uninstall is at work: nothing is touched, and the caller retries. */
+    if (UninstallLockCode == ERROR_INSTALL_ALREADY_RUNNING)
+        exit(ERROR_INSTALL_ALREADY_RUNNING);
     /* Needed before the first record: the own paths are deferred as in wizard mode. */
     GetModuleFileNameA(NULL, ModulePath, sizeof ModulePath);
     /* Before anything is removed: a caller that asked for a report and cannot

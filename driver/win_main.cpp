@@ -19,6 +19,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 
     if (__argc > 1 && _stricmp(__argv[1], "-u") == 0)
         CleanupMode(__argc, __argv);
+    /* Held until the process ends; the clean-up copy needs none. */
+    TakeUninstallLock();
     /* The log, then "/S" or the like anywhere after it: the same removal, with
        no window at all. */
     if (ReadSwitches(__argc, __argv))

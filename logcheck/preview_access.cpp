@@ -8,6 +8,8 @@
  */
 #include "logcheck/preview.h"
 
+#include <string.h>
+
 static DWORD OpenForDeletion(const char *path, bool folder)
 {
     /* A link is judged as itself, and a folder opens only with backup semantics
@@ -42,12 +44,29 @@ Outcome DeletionVerdict(const char *path, DWORD attributes, DWORD *code)
         *code = ERROR_ACCESS_DENIED;
         return WILL_FAIL_READ_ONLY;
     }
-    *code = DeleteAccessProbe(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    *code = DeleteAccessProbe(path, folder);
     if (*code == 0)
         return WILL_REMOVE_FILE;
     if (*code == ERROR_SHARING_VIOLATION || *code == ERROR_LOCK_VIOLATION)
-        return WILL_FAIL_IN_USE;
+        return !folder && GoesAtRestart(path) ? WILL_REMOVE_AT_RESTART : WILL_FAIL_IN_USE;
     return WILL_FAIL_ACCESS;
+}
+
+bool GoesAtRestart(const char *path)
+{
+    /* Held without delete sharing, it cannot be moved aside either: the
+       uninstaller schedules it where it stands, if this run is elevated and
+       no other account may change its folder. */
+    char folder[MAX_PATH];
+    size_t length = strlen(path), last = FindLastChar(path, length, '\\', AnsiLeadBytes());
+    if (last >= length || last == 0 || length >= MAX_PATH || !RunIsElevated())
+        return false;
+    memcpy(folder, path, last);
+    folder[last] = '\0';
+    if (last == 2)
+        strcpy(folder + 2, "\\");
+    return !OthersMayChange(folder);
 }
 
 const char *CodeName(DWORD code)

@@ -81,6 +81,13 @@ static bool MayRemove(Preview *preview, size_t record, const char *path, DWORD a
 {
     DWORD code;
     Outcome verdict = DeletionVerdict(path, attributes, &code);
+    if (verdict == WILL_REMOVE_AT_RESTART) {
+        MarkGone(preview, path);
+        AddLine(preview, record, verdict,
+                "'%s' is in use now (32): it will be deleted at the next restart, where it stands",
+                path);
+        return false;
+    }
     if (verdict != WILL_REMOVE_FILE) {
         AddVerdictLine(preview, record, verdict, code, path);
         return false;
@@ -135,7 +142,7 @@ void PreviewFolder(Preview *preview, size_t record, const char *path)
 
 struct TreeWalk {
     bool found;                 /* the top named something */
-    unsigned long files, folders, links, deferred;
+    unsigned long files, folders, links, deferred, atRestart;
     bool stopped;
     Outcome stop;               /* why the walk stopped */
     DWORD code;
@@ -220,6 +227,15 @@ static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk
     }
     DWORD code;
     Outcome verdict = DeletionVerdict(path, attributes, &code);
+    if (verdict == WILL_REMOVE_AT_RESTART) {
+        /* No failure: the walk goes on, and the folders above follow it. */
+        MarkGone(preview, path);
+        walk->atRestart++;
+        AddLine(preview, record, verdict,
+                "'%s' is in use now (32): it will be deleted at the next restart, where it stands",
+                path);
+        return true;
+    }
     if (verdict != WILL_REMOVE_FILE)
         return Stop(walk, verdict, code, path,
                     verdict == WILL_FAIL_READ_ONLY ? "read-only" : CodeName(code));
@@ -253,9 +269,12 @@ void PreviewTree(Preview *preview, size_t record, const char *argument)
     TreeWalk walk;
     memset(&walk, 0, sizeof walk);
     WalkTree(preview, record, path, &walk);
-    char deferred[64] = "";
+    char deferred[112] = "";
     if (walk.deferred > 0)
         snprintf(deferred, sizeof deferred, "; %lu kept for the clean-up copy", walk.deferred);
+    if (walk.atRestart > 0)
+        snprintf(deferred + strlen(deferred), sizeof deferred - strlen(deferred),
+                 "; %lu at the next restart", walk.atRestart);
     if (walk.stopped) {
         AddLine(preview, record, TREE_STOPS,
                 "tree '%s' stops at '%s' (%s; %lu): %lu file%s, %lu folder%s and %lu link%s go "

@@ -18,6 +18,7 @@ static const OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
     {"will-remove-tree", false, "removed-tree", "note"},
     {"will-remove-value", false, "removed-value", "note"},
     {"will-remove-key", false, "removed-key", "note"},
+    {"will-remove-at-restart", false, "at-restart", "note"},
     {"names-nothing", false, "names-nothing", "note"},
     {"deferred", false, "deferred", "note"},
     {"passed-over", true, "passed-over", "warning"},

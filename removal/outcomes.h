@@ -15,6 +15,7 @@ enum Outcome {
     WILL_REMOVE_TREE,
     WILL_REMOVE_VALUE,
     WILL_REMOVE_KEY,
+    WILL_REMOVE_AT_RESTART, /* in use now: scheduled for deletion at the next restart */
     NAMES_NOTHING,
     DEFERRED,
     PASSED_OVER,

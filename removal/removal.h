@@ -28,6 +28,8 @@ struct TreeTally {
     unsigned long files, folders, links; /* removed; a folder link counts as a link */
     unsigned long deferred;              /* left in place for the copy */
     unsigned long kept;                  /* left in place: the report or a folder above it */
+    unsigned long atRestart;             /* scheduled for the next restart */
+    unsigned long inPlace;               /* of them, scheduled under their own names */
 };
 
 extern HANDLE CurrentFindHandle; /* listing of the innermost directory being walked; null when none */
@@ -67,6 +69,42 @@ HKEY PredefinedKey(RegistryRoot root);
 /* Whether the process runs elevated (an administrator's full token). */
 bool RunsElevated();
 
+/* restart_removal.cpp */
+
+enum AtRestart {
+    AT_RESTART_NONE,     /* not scheduled: the removal fails as it did */
+    AT_RESTART_MOVED,    /* renamed into the holding folder, that name scheduled */
+    AT_RESTART_IN_PLACE, /* scheduled under its own name */
+    AT_RESTART_STRANDED, /* renamed, not scheduled, and not put back: it lies at the held name */
+};
+
+extern bool (*RunIsElevated)();                          /* RunsElevated; a test seam */
+extern bool (*OthersMayChange)(const char *folder);      /* FolderOthersMayChange; a test seam */
+extern bool (*OpensForDeletion)(const char *path);       /* a DELETE open works; a test seam */
+extern ErrorRef (*MoveAside)(const char *from, const char *to); /* the rename; a test seam */
+
+/* A deletion that failed with this code because the file is in use: 32, or 5
+   on a file that is not read-only and still opens for deletion. */
+bool IsInUse(const char *path, DWORD code);
+/* Anyone but SYSTEM, Administrators and TrustedInstaller may add to, delete
+   from or re-permission the folder (or nothing can tell). */
+bool FolderOthersMayChange(const char *folder);
+/* Schedules an entry in use for deletion at the next restart: a file is moved
+   into the holding folder first (held: its new name), else, when allowed and
+   its folder is safe, scheduled where it stands. Elevated runs only. The error
+   record keeps the deletion's failure when nothing was scheduled. */
+AtRestart RemoveAtRestart(const char *path, bool folder, bool inPlaceAllowed, char held[MAX_PATH]);
+/* After a removal failed with code: a file in use (not the log), or a folder
+   that is someone's current folder or holds only what this run scheduled in
+   place, goes at the restart. The caller has ruled out the program's own
+   paths and the report. */
+AtRestart ScheduleIfInUse(const char *path, DWORD code, bool folder, bool holdsScheduled,
+                          bool inPlaceAllowed, char held[MAX_PATH]);
+/* The folder holds entries, every one of them scheduled in place by this run. */
+bool HoldsOnlyScheduled(const char *folder);
+/* Schedules the holding folder after what it holds; called once the removals are done. */
+void FinishRestartRemovals();
+
 /* removal_log.cpp */
 
 /* What one record did, as the report and the silent exit code need it. */
@@ -76,11 +114,17 @@ struct RecordReport {
     Outcome outcome;        /* for the log itself: NAMES_NOTHING (no file), FAILED_OTHERWISE */
     DWORD code;             /* the system's code of a failure or a refusal; else 0 */
     char stoppedAt[MAX_PATH]; /* a stopped tree: the entry it stopped at; else "" */
+    char heldAt[MAX_PATH];  /* an entry moved aside for the restart: its new name; else "" */
     TreeTally tree;         /* a dirw: record's counts */
 };
 
 extern void (*RecordCarriedOut)(const RecordReport *report); /* told of every record; null: nobody asks */
+/* Told of every entry of a tree scheduled for the restart (held: its new
+   name, or "" in place), before the tree's record; null: nobody asks. */
+extern void (*TreeEntryAtRestart)(const char *path, const char *held);
 
+/* By identity: the removal log being carried out. */
+bool IsRemovalLog(const char *path);
 /* Reads the log whole, then carries out its records in file order, best effort. */
 ErrorRef ProcessRemovalLog(const char *logPath);
 /* On failure *handle is null, not INVALID_HANDLE_VALUE. */

@@ -35,6 +35,18 @@ ErrorRef ReadBlock(HANDLE file, char *block, int count)
 }
 
 void (*RecordCarriedOut)(const RecordReport *report) = NULL; /* told of every record; null: nobody asks */
+void (*TreeEntryAtRestart)(const char *path, const char *held) = NULL; /* told of a tree's scheduled entries */
+
+static FileIdentity LogIdentity; /* the log being carried out */
+static bool LogIdentityKnown;
+
+bool IsRemovalLog(const char *path)
+{
+    FileIdentity identity;
+    DWORD code;
+    return LogIdentityKnown && IdentityOf(path, false, &identity, &code) &&
+           SameIdentity(&identity, &LogIdentity);
+}
 
 static void Refuse(RecordReport *report, DWORD code)
 {
@@ -118,15 +130,33 @@ static bool LeftInPlace(const char *path, RecordReport *report)
     return true;
 }
 
-/* The removal's outcome; one that failed on the report under another
-   spelling leaves it in place, which is no failure. */
+/* The removal's outcome. One that failed on the report, or on the program's
+   own file or folders, under another spelling leaves it in place (a link: is
+   never deferred, and never moved either); one in use goes at the restart. */
 static void Removed(RecordReport *report, const char *path, ErrorRef result, bool folder,
-                    DWORD attributesBefore)
+                    bool link, DWORD attributesBefore)
 {
-    if (result != NULL && HoldsReport(path))
+    if (result != NULL && HoldsReport(path)) {
         report->outcome = KEPT_FOR_REPORT;
-    else
-        EntryRemoved(report, path, result, folder, attributesBefore);
+        return;
+    }
+    if (result != NULL && (link ? IsOwnPath(path) : DeferOwnIdentity(path) != 0)) {
+        if (link)
+            EntryRemoved(report, path, result, folder, attributesBefore);
+        return; /* deferred */
+    }
+    if (result != NULL) {
+        bool holdsScheduled = folder && result->code == ERROR_DIR_NOT_EMPTY && HoldsOnlyScheduled(path);
+        AtRestart done = ScheduleIfInUse(path, result->code, folder, holdsScheduled, true,
+                                         report->heldAt);
+        if (done == AT_RESTART_MOVED || done == AT_RESTART_IN_PLACE) {
+            report->outcome = WILL_REMOVE_AT_RESTART;
+            report->tree.atRestart = 1;
+            report->tree.inPlace = done == AT_RESTART_IN_PLACE ? 1 : 0;
+            return;
+        }
+    }
+    EntryRemoved(report, path, result, folder, attributesBefore);
 }
 
 static void CarryOut(char *record, size_t length, RecordReport *report)
@@ -140,7 +170,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
     case RECORD_FILE:
         argument = record + at;
         if (!RefusesSpelling(argument, "DeleteFile", report) && !LeftInPlace(argument, report))
-            Removed(report, argument, CheckedDeleteFile(argument), false, before);
+            Removed(report, argument, CheckedDeleteFile(argument), false, false, before);
         break;
     case RECORD_DIR:
         argument = record + at;
@@ -149,7 +179,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
         /* Only the report tells a folder link from a folder, so only it asks. */
         if (RecordCarriedOut != NULL)
             before = GetFileAttributesA(argument);
-        Removed(report, argument, CheckedRemoveDirectory(argument), true, before);
+        Removed(report, argument, CheckedRemoveDirectory(argument), true, false, before);
         break;
     case RECORD_DIRW:
         RemoveTreeRecord(record + at, report);
@@ -167,7 +197,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
         if (KeepsReport(argument))
             report->outcome = KEPT_FOR_REPORT;
         else
-            Removed(report, argument, CheckedDeleteFile(argument), false, before);
+            Removed(report, argument, CheckedDeleteFile(argument), false, true, before);
         break;
     case RECORD_NONE:
         report->outcome = PASSED_OVER;
@@ -211,6 +241,12 @@ ErrorRef ProcessRemovalLog(const char *logPath)
     if (result != NULL || file == NULL)
         return TellOfLog(FAILED_OTHERWISE, result != NULL ? result->code : ERROR_INVALID_HANDLE,
                          result);
+    /* Known by identity, so that no spelling of it is ever moved aside. */
+    BY_HANDLE_FILE_INFORMATION opened;
+    LogIdentityKnown = CheckedGetFileInformationByHandle(file, &opened) == NULL;
+    LogIdentity.volume = opened.dwVolumeSerialNumber;
+    LogIdentity.indexHigh = opened.nFileIndexHigh;
+    LogIdentity.indexLow = opened.nFileIndexLow;
     /* The probe keeps only the low 32 bits, so ask the open file as well. */
     LARGE_INTEGER actual;
     if (info.size < 0 || (GetFileSizeEx(file, &actual) && actual.QuadPart > 0x7FFFFFFF)) {
@@ -264,5 +300,6 @@ ErrorRef ProcessRemovalLog(const char *logPath)
         if (RecordCarriedOut != NULL)
             RecordCarriedOut(&report);
     }
+    FinishRestartRemovals();
     return NULL;
 }

@@ -28,17 +28,32 @@ static bool LeftInPlace(const char *path)
     return false;
 }
 
-/* Counts a removal that succeeded. One that failed on the report, or on a
-   folder above it, spelled another way, leaves it in place: the tree goes on. */
-static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result)
+/* Counts a removal that succeeded. One that failed on the report or the
+   program's own file, or a folder above either, spelled another way, leaves
+   it in place; one in use goes at the restart. Either way the tree goes on. */
+static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result, bool folder,
+                      bool holdsScheduled)
 {
     if (result == NULL) {
         (*count)++;
         return NULL;
     }
-    if (!HoldsReport(path))
-        return result;
-    TreeRemoved.kept++;
+    if (HoldsReport(path)) {
+        TreeRemoved.kept++;
+        return NULL;
+    }
+    if (DeferOwnIdentity(path)) {
+        TreeRemoved.deferred++;
+        return NULL;
+    }
+    char held[MAX_PATH];
+    AtRestart done = ScheduleIfInUse(path, result->code, folder, holdsScheduled, true, held);
+    if (done != AT_RESTART_MOVED && done != AT_RESTART_IN_PLACE)
+        return &ErrorRecord;
+    TreeRemoved.atRestart++;
+    TreeRemoved.inPlace += done == AT_RESTART_IN_PLACE ? 1 : 0;
+    if (TreeEntryAtRestart != NULL)
+        TreeEntryAtRestart(path, held);
     return NULL;
 }
 
@@ -185,12 +200,13 @@ ErrorRef RemoveTree(char *path, const char *pattern)
     if (info.kind == ENTRY_FILE) {
         if (LeftInPlace(path))
             return NULL;
-        return Tally(&TreeRemoved.files, path, CheckedDeleteFile(path));
+        return Tally(&TreeRemoved.files, path, CheckedDeleteFile(path), false, false);
     }
 
     /* A junction or folder link is removed as itself: its target lies outside the
        tree, and listing it would empty a folder that is not ours. */
     bool link = (info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    unsigned long inPlace = TreeRemoved.inPlace;
     if (!link) {
         HANDLE outer;
         SaveFindHandle(&outer);
@@ -204,5 +220,5 @@ ErrorRef RemoveTree(char *path, const char *pattern)
     if (LeftInPlace(path))
         return NULL;
     return Tally(link ? &TreeRemoved.links : &TreeRemoved.folders, path,
-                 CheckedRemoveDirectory(path));
+                 CheckedRemoveDirectory(path), true, TreeRemoved.inPlace > inPlace);
 }

@@ -86,6 +86,28 @@ ErrorRef CheckedFindClose(HANDLE search)
     return NULL;
 }
 
+ErrorRef CheckedMoveFileEx(const char *from, const char *to, DWORD flags)
+{
+    if (!MoveFileExA(from, to, flags))
+        return RecordLastError("MoveFileEx", "%s", from);
+    return NULL;
+}
+
+ErrorRef CheckedCreateDirectory(const char *path, SECURITY_ATTRIBUTES *security)
+{
+    if (!CreateDirectoryA(path, security))
+        return RecordLastError("CreateDirectory", "%s", path);
+    return NULL;
+}
+
+ErrorRef CheckedCreateMutex(const char *name, HANDLE *mutexOut)
+{
+    *mutexOut = CreateMutexA(NULL, FALSE, name);
+    if (*mutexOut == NULL)
+        return RecordLastError("CreateMutex", "%s", name);
+    return NULL;
+}
+
 /* A length of 0 is the call's failure; one of `size` or more asks for a larger
    buffer: the answer does not fit. */
 static ErrorRef PathLengthAnswer(DWORD length, DWORD size, const char *label, const char *path)

@@ -44,6 +44,11 @@ ErrorRef CheckedFindFirstFile(const char *pattern, WIN32_FIND_DATAA *findData, H
 ErrorRef CheckedFindNextFile(HANDLE search, WIN32_FIND_DATAA *findData, DWORD *endFlag);
 ErrorRef CheckedFindClose(HANDLE search);
 
+ErrorRef CheckedMoveFileEx(const char *from, const char *to, DWORD flags);
+ErrorRef CheckedCreateDirectory(const char *path, SECURITY_ATTRIBUTES *security);
+/* The mutex, also when it existed already (the last error then says so). */
+ErrorRef CheckedCreateMutex(const char *name, HANDLE *mutexOut);
+
 /* The path calls answer a length; an answer that does not fit the buffer
    fails too (206), so that the buffer always holds a whole, terminated path. */
 ErrorRef CheckedGetFullPathName(const char *path, DWORD size, char *buffer, DWORD *lengthOut);

@@ -443,3 +443,59 @@ TEST(SystemPreview, LogcheckDeclaresThatItRunsAsItsCaller)
     EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\"")) << text;
     FreeLibrary(image);
 }
+
+namespace {
+
+bool NoOtherAccount(const char *) { return false; }
+
+} // namespace
+
+/* A file held without delete sharing is in use: under Wine every folder is its
+   user's, so it stays, in the preview and in the report alike; where no other
+   account may change its folder, both say it goes at the restart. */
+TEST(SystemPreview, AHeldFileIsInUseInThePreviewAndInTheReport)
+{
+    std::string box = Sandbox("preview-held"), report = box + "\\report.txt";
+    MakeFiles(box, {"held.dat", "tree\\inner.dat"});
+    HANDLE holders[2];
+    for (int i = 0; i < 2; i++)
+        holders[i] = CreateFileA((box + (i == 0 ? "\\held.dat" : "\\tree\\inner.dat")).c_str(),
+                                 GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    std::string log = box + "\\removal.log";
+    std::string text = "file:" + box + "\\held.dat\r\ndirw:" + box + "\\tree\r\n";
+    MakeFile(log, text);
+
+    std::string output;
+    RunCapturing(Quoted(LogcheckExe()) + " --system " + Quoted(log), output);
+    std::map<unsigned long, std::set<std::string>> predicted;
+    std::set<std::string> left;
+    ReadPreview(output, log, predicted, left);
+    EXPECT_EQ(1u, predicted[1].count("will-fail-in-use")) << output;
+    EXPECT_EQ(1u, predicted[2].count("tree-stops")) << output;
+    EXPECT_EQ(1603, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(log) + " /S /LOG=" + Quoted(report)));
+    std::map<unsigned long, std::string> reported = ReadReport(report, log);
+    EXPECT_EQ("failed-in-use", reported[1]);
+    EXPECT_EQ("tree-stopped", reported[2]);
+
+    OthersMayChange = NoOtherAccount;
+    LogText parsed;
+    ASSERT_TRUE(ParseLog(&parsed, "held.log", text.c_str(), text.size()));
+    CheckOptions options = {NULL};
+    FILE *out = tmpfile();
+    PreviewOnSystem(&parsed, &options, out);
+    FreeLog(&parsed);
+    output.assign(16384, '\0');
+    rewind(out);
+    output.resize(fread(output.data(), 1, output.size(), out));
+    fclose(out);
+    OthersMayChange = FolderOthersMayChange;
+    predicted.clear();
+    ReadPreview(output, "held.log", predicted, left);
+    EXPECT_EQ(1u, predicted[1].count("will-remove-at-restart")) << output;
+    EXPECT_EQ(1u, predicted[2].count("will-remove-at-restart")) << output;
+    EXPECT_EQ(1u, predicted[2].count("will-remove-tree")) << output;
+
+    for (HANDLE holder : holders)
+        CloseHandle(holder);
+    WipeTree(box);
+}

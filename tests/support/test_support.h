@@ -245,3 +245,65 @@ inline ::testing::AssertionResult RemoveFolderLink(const std::string &link)
 }
 
 } // namespace testsupport
+
+namespace testsupport {
+
+/* The deletions Windows carries out at the next restart, in order: each an
+   "\\??\\" path, for a deletion followed by nothing. */
+inline std::vector<std::string> PendingDeletions()
+{
+    std::vector<std::string> paths;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return paths;
+    DWORD size = 0;
+    std::string value;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, NULL, &size) == 0) {
+        value.resize(size);
+        RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, (BYTE *)value.data(), &size);
+    }
+    RegCloseKey(key);
+    /* Pairs of a source and a target, the target empty for a deletion. */
+    std::vector<std::string> strings;
+    for (size_t at = 0; at < value.size();) {
+        size_t end = value.find('\0', at);
+        if (end == std::string::npos)
+            end = value.size();
+        strings.push_back(value.substr(at, end - at));
+        at = end + 1;
+    }
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+        if (strings[i].empty())
+            break;
+        if (strings[i + 1].empty())
+            paths.push_back(strings[i].compare(0, 4, "\\??\\") == 0 ? strings[i].substr(4) : strings[i]);
+    }
+    return paths;
+}
+
+/* A restart, as far as the pending deletions go: Wine's wineboot -r carries them out. */
+inline long RestartForPendingDeletions() { return RunAndWait("wineboot.exe -r", NULL, 60000); }
+
+/* Starts a program and leaves it running; its process, or null. */
+inline HANDLE StartProgram(const std::string &commandLine, const char *currentDirectory = NULL)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, currentDirectory, &startup,
+                        &process))
+        return NULL;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+/* The test tool that runs for as long as it is told, built beside the product. */
+inline std::string SleeperExe()
+{
+    std::string path = UninstallExe();
+    return path.substr(0, path.find_last_of('\\') + 1) + "sleeper.exe";
+}
+
+} // namespace testsupport

@@ -1,0 +1,211 @@
+/*
+ * Files in use, on real files: a running program (5, but it renames), a file
+ * held without delete sharing (32 for both), a read-only one; what goes at the
+ * next restart is found in the system's list of pending deletions, and Wine's
+ * wineboot -r carries them out. Wine makes every folder its user's, so the
+ * tests that schedule a path where it stands say through the seam that no
+ * other account may change its folder, as on Program Files.
+ */
+#include "driver/driver.h"
+#include "removal/removal.h"
+#include "support/test_support.h"
+
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+bool NoOneElse(const char *) { return false; }
+bool NotElevated() { return false; }
+bool DeletionDenied(const char *) { return false; }
+ErrorRef OtherVolume(const char *from, const char *) { return RecordErrorCode(ERROR_NOT_SAME_DEVICE, "MoveFileEx", "%s", from); }
+
+/* Puts every seam back and forgets the deferrals. */
+struct Seams {
+    Seams()
+    {
+        PendingRemovalList = NULL;
+        ModulePath[0] = '\0';
+    }
+    ~Seams()
+    {
+        RunIsElevated = RunsElevated;
+        OthersMayChange = FolderOthersMayChange;
+        OpensForDeletion = opensForDeletion;
+        MoveAside = moveAside;
+        RecordCarriedOut = NULL;
+    }
+    bool (*opensForDeletion)(const char *) = OpensForDeletion;
+    ErrorRef (*moveAside)(const char *, const char *) = MoveAside;
+};
+
+ErrorRef RemoveTreeAt(const std::string &path)
+{
+    char buffer[MAX_PATH] = "";
+    lstrcpynA(buffer, path.c_str(), MAX_PATH);
+    memset(&TreeRemoved, 0, sizeof TreeRemoved);
+    return RemoveTree(buffer, "*.*");
+}
+
+/* The sleeper, copied into the folder and started there, its current folder `where`. */
+HANDLE RunFrom(const std::string &program, const char *where = NULL)
+{
+    CopyFileA(SleeperExe().c_str(), program.c_str(), FALSE);
+    HANDLE process = StartProgram(Quoted(program) + " 60000", where);
+    Sleep(500); /* loaded and holding its file */
+    return process;
+}
+
+void Stop(HANDLE process)
+{
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+}
+
+} // namespace
+
+TEST(IsInUse, IsASharingViolationOrADeniedDeletionOfAFileThatStillOpensForIt)
+{
+    Seams seams;
+    std::string box = Sandbox("in-use");
+    MakeFile(box + "\\plain.txt");
+    MakeFile(box + "\\ro.txt");
+    SetFileAttributesA((box + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE running = RunFrom(box + "\\running.exe");
+    const struct {
+        std::string path;
+        DWORD code;
+        bool inUse;
+    } cases[] = {
+        {box + "\\plain.txt", ERROR_SHARING_VIOLATION, true},
+        {box + "\\running.exe", ERROR_ACCESS_DENIED, true},
+        {box + "\\ro.txt", ERROR_ACCESS_DENIED, false},
+        {box, ERROR_ACCESS_DENIED, false},
+        {box + "\\plain.txt", ERROR_FILE_NOT_FOUND, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.code));
+        EXPECT_EQ(c.inUse, IsInUse(c.path.c_str(), c.code));
+    }
+    OpensForDeletion = DeletionDenied; /* permissions that deny deletion */
+    EXPECT_FALSE(IsInUse((box + "\\running.exe").c_str(), ERROR_ACCESS_DENIED));
+    Stop(running);
+    SetFileAttributesA((box + "\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    WipeTree(box);
+}
+
+/* The running program's current folder lies in the tree too: the folder
+   cannot go now (32) and goes at the restart where it stands, with the
+   folders above it; the program itself is moved aside first. */
+TEST(RemoveTree, MovesARunningProgramAsideAndSchedulesItsFolderForTheRestart)
+{
+    Seams seams;
+    OthersMayChange = NoOneElse;
+    std::string box = Sandbox("restart-running"), tree = box + "\\tree", bin = tree + "\\bin";
+    MakeFiles(box, {"tree\\bin\\", "tree\\data\\a.txt", "tree\\b.txt", "canary.txt"});
+    std::string program = bin + "\\vorblend.exe";
+    HANDLE running = RunFrom(program, bin.c_str());
+
+    EXPECT_EQ(nullptr, RemoveTreeAt(tree));
+    FinishRestartRemovals();
+    EXPECT_EQ(3u, TreeRemoved.atRestart); /* the program, its folder, the top */
+    EXPECT_EQ(2u, TreeRemoved.inPlace);
+    EXPECT_TRUE(Missing(program));
+    EXPECT_TRUE(Missing(tree + "\\data"));
+    std::vector<std::string> pending = PendingDeletions();
+    ASSERT_GE(pending.size(), 4u);
+    std::string held = pending[pending.size() - 4];
+    EXPECT_NE(std::string::npos, held.find("Vorblend-held-")) << held;
+    EXPECT_TRUE(Exists(held)) << "the moved program waits in the holding folder";
+    EXPECT_EQ(bin, pending[pending.size() - 3]);
+    EXPECT_EQ(tree, pending[pending.size() - 2]);
+    EXPECT_EQ(held.substr(0, held.find_last_of('\\')), pending.back());
+
+    /* A reinstall before the restart: its program is never touched. */
+    Stop(running);
+    MakeFile(program, "reinstalled");
+    EXPECT_EQ(0, RestartForPendingDeletions());
+    EXPECT_TRUE(Missing(held));
+    EXPECT_EQ("reinstalled", ReadText(program));
+    EXPECT_TRUE(Exists(box + "\\canary.txt"));
+    EXPECT_TRUE(PendingDeletions().empty());
+    WipeTree(box);
+}
+
+/* Held without delete sharing, a file can be neither deleted nor renamed: it
+   goes where it stands, and so do the folders it keeps, deepest first; a
+   later dir: of a folder holding nothing else follows them. */
+TEST(ProcessRemovalLog, SchedulesAHeldFileAndTheFoldersItKeepsInOrderAndEnds3010)
+{
+    Seams seams;
+    OthersMayChange = NoOneElse;
+    std::string box = Sandbox("restart-held"), app = box + "\\App";
+    MakeFiles(box, {"App\\tree\\sub\\held.dat", "App\\tree\\x.txt", "App\\other.txt", "keep.txt"});
+    std::string held = app + "\\tree\\sub\\held.dat";
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    MakeFile(box + "\\removal.log", "dirw:" + app + "\\tree\r\nfile:" + app + "\\other.txt\r\ndir:" +
+                                        app + "\r\n");
+    RecordCarriedOut = CountRecord;
+    EXPECT_EQ(nullptr, ProcessRemovalLog((box + "\\removal.log").c_str()));
+    EXPECT_EQ((DWORD)ERROR_SUCCESS_REBOOT_REQUIRED, SilentExitCode(0));
+
+    std::vector<std::string> pending = PendingDeletions();
+    ASSERT_GE(pending.size(), 4u);
+    std::vector<std::string> last(pending.end() - 4, pending.end());
+    EXPECT_EQ((std::vector<std::string>{held, app + "\\tree\\sub", app + "\\tree", app}), last);
+    EXPECT_TRUE(Exists(held));
+    EXPECT_TRUE(Missing(app + "\\tree\\x.txt"));
+
+    CloseHandle(holder);
+    EXPECT_EQ(0, RestartForPendingDeletions());
+    EXPECT_TRUE(Missing(app));
+    EXPECT_TRUE(Exists(box + "\\keep.txt"));
+    WipeTree(box);
+}
+
+/* Without administrator rights nothing is scheduled; a deletion the
+   permissions deny stays a failure; on another volume than the holding
+   folder's (17) the file is scheduled where it stands, if its folder is safe. */
+TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
+{
+    std::string box = Sandbox("restart-seams"), tree = box + "\\tree";
+    MakeDirectory(tree);
+    HANDLE running = RunFrom(tree + "\\running.exe");
+    const struct {
+        const char *name;
+        bool elevated, denied, otherVolume, othersMayChange;
+        bool scheduled;
+    } cases[] = {
+        {"not elevated", false, false, false, false, false},
+        {"deletion denied", true, true, false, false, false},
+        {"other volume, safe folder", true, false, true, false, true},
+        {"other volume, folder others may change", true, false, true, true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Seams seams;
+        RunIsElevated = c.elevated ? RunsElevated : NotElevated;
+        if (c.denied)
+            OpensForDeletion = DeletionDenied;
+        if (c.otherVolume)
+            MoveAside = OtherVolume;
+        OthersMayChange = c.othersMayChange ? FolderOthersMayChange : NoOneElse;
+        size_t before = PendingDeletions().size();
+        ErrorRef result = RemoveTreeAt(tree);
+        FinishRestartRemovals();
+        EXPECT_EQ(c.scheduled, result == nullptr);
+        if (!c.scheduled) {
+            ASSERT_NE(nullptr, result);
+            EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, result->code) << "the deletion's own failure";
+        }
+        EXPECT_EQ(c.scheduled ? before + 2 : before, PendingDeletions().size());
+        EXPECT_TRUE(Exists(tree + "\\running.exe"));
+    }
+    Stop(running);
+    EXPECT_EQ(0, RestartForPendingDeletions());
+    WipeTree(box);
+}
