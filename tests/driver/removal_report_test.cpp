@@ -320,16 +320,7 @@ TEST(SilentRemoval, AReportOverTheLogEnds1622AndTheWizardGoesOnWithoutOne)
     EXPECT_EQ(text, ReadText(log));
     EXPECT_TRUE(Exists(box + "\\a.txt"));
 
-    wizarddriver::Uninstaller run;
-    ASSERT_TRUE(wizarddriver::Start(line, run));
-    HWND frame = wizarddriver::WaitForFrame(run);
-    ASSERT_TRUE(frame != NULL);
-    for (wizarddriver::Page page : {wizarddriver::PAGE1, wizarddriver::PAGE2, wizarddriver::PAGE3}) {
-        HWND shown = wizarddriver::WaitForPage(frame, page);
-        ASSERT_TRUE(shown != NULL) << page;
-        wizarddriver::Click(shown, IDC_CONTINUE);
-    }
-    EXPECT_EQ(0, wizarddriver::WaitForExit(run));
+    EXPECT_EQ(0, wizarddriver::WalkThreePages(line, IDC_CONTINUE));
     EXPECT_TRUE(Missing(box + "\\a.txt"));
     EXPECT_EQ(text, ReadText(log));
     WipeTree(box);

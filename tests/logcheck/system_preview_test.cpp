@@ -406,6 +406,8 @@ TEST(SystemPreview, ReportsWhatThisRunMayNotDeleteThroughTheProbes)
     for (const Record &record : RECORDS)
         text += Expand(record.line, box, key) + "\n";
 
+    DWORD (*deleteAccess)(const char *, bool) = DeleteAccessProbe;
+    LONG (*keyAccess)(HKEY, const char *, REGSAM) = KeyAccessProbe;
     DeleteAccessProbe = DenyDeletion;
     KeyAccessProbe = DenyKeyAccess;
     LogText log;
@@ -418,6 +420,8 @@ TEST(SystemPreview, ReportsWhatThisRunMayNotDeleteThroughTheProbes)
     rewind(out);
     output.resize(fread(output.data(), 1, output.size(), out));
     fclose(out);
+    DeleteAccessProbe = deleteAccess;
+    KeyAccessProbe = keyAccess;
 
     std::map<unsigned long, std::set<std::string>> tags;
     std::set<std::string> left;

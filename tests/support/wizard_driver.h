@@ -202,4 +202,21 @@ inline bool RequestScreenshot(HWND frame, const std::string &directory, const st
     return false; /* nobody served it */
 }
 
+/* Starts the uninstaller and presses continueId (IDC_CONTINUE) on each of its
+   three pages in turn; its exit code, or -1 when a page did not come. */
+inline long WalkThreePages(const std::string &commandLine, int continueId)
+{
+    Uninstaller run;
+    if (!Start(commandLine, run))
+        return -1;
+    HWND frame = WaitForFrame(run);
+    for (Page page : {PAGE1, PAGE2, PAGE3}) {
+        HWND shown = frame ? WaitForPage(frame, page) : NULL;
+        if (shown == NULL)
+            return -1;
+        Click(shown, continueId);
+    }
+    return WaitForExit(run);
+}
+
 } // namespace wizarddriver
