@@ -1,7 +1,8 @@
 /*
  * The real uninstall.exe on trees that hold names the narrow listing can only
  * spell with a separator: whatever the listing says, the removal never reaches
- * the folder beside the tree, and the records after it still run.
+ * the folder beside the tree, and the records after it still run. Names it
+ * spells with '?' or as a look-alike go whole, by their short names.
  */
 #include "resources/resource_ids.h"
 #include "support/test_support.h"
@@ -91,4 +92,27 @@ TEST(ForeignNames, ATreeHoldingThemNeverEmptiesItsParentAndLaterRecordsStillRun)
     /* The narrow calls cannot address these names: the Unix side clears them. */
     StartUnixProgram("Z:\\bin\\rm -rf \"" + UnixPath(box) + "\"");
     EXPECT_TRUE(GoneWithin(box, 5000));
+}
+
+TEST(ForeignNames, ATreeOfNamesTheCodePageCannotSpellGoesWholeAndNothingBesideIt)
+{
+    ASSERT_EQ(1252u, GetACP()) << "the names are listed as '?' and look-alikes under 1252";
+    std::string box = Sandbox("foreign-short"), tree = box + "\\tree";
+    std::string report = box + "\\report.txt";
+    MakeFile(box + "\\canary.txt");
+    MakeFile(box + "\\a-macron.txt");
+    MakeWideFiles(box, ForeignNameTree(L"tree"));
+    ASSERT_TRUE(Listed(tree, "??.txt"));
+    MakeFile(box + "\\removal.log", "dirw:" + tree + "\r\n");
+
+    EXPECT_EQ(0, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(box + "\\removal.log") +
+                            " /S /LOG=" + Quoted(report)));
+    for (const std::wstring &entry : ForeignNameTree(L"tree"))
+        EXPECT_TRUE(WideMissing(box, entry));
+    EXPECT_TRUE(Exists(box + "\\canary.txt"));
+    EXPECT_TRUE(Exists(box + "\\a-macron.txt"));
+    std::string text = ReadText(report);
+    EXPECT_NE(std::string::npos, text.find("removed tree '" + tree + "': 8 files, 2 folders"))
+        << text;
+    WipeTree(box);
 }
