@@ -400,15 +400,6 @@ bool IsAddressableName(const char *name, const unsigned char *leadBytes)
     return !(end == '.' || end == ' ');
 }
 
-/* A listed name that spells a separator or a colon, or ends in a dot or a
-   blank, reads as a step out of the tree, a stream or another entry: the
-   walk reaches such an entry by no name. */
-static bool SpellsAnotherPath(const char *name, const unsigned char *leadBytes)
-{
-    char end;
-    return HoldsCharOf(name, "\\/:", leadBytes, &end) || end == '.' || end == ' ';
-}
-
 static bool SameFacts(const EntryFacts *a, const EntryFacts *b)
 {
     return a->size == b->size && a->attributes == b->attributes && a->lastWrite == b->lastWrite &&
@@ -428,8 +419,6 @@ NameChoice ChooseEntryName(const EntryFacts *listed, const EntryFacts *probed,
     }
     if (reached)
         return USE_LISTED_NAME;
-    if (!addressable && SpellsAnotherPath(listed->name, leadBytes))
-        return END_TREE;
     /* Short names may be set by hand or made up by a server: judged as any name. */
     const char *shortName = listed->shortName;
     if (strcmp(shortName, ".") == 0 || strcmp(shortName, "..") == 0 ||

@@ -228,10 +228,10 @@ TEST(ChooseEntryName, TakesTheListedNameOnlyWhereItsProbeFindsTheListedEntry)
         {"OEM short name, one character in 932", Named("??.txt", "\x95\x5C~1.TXT"), UNPROBED,
          USE_SHORT_NAME, shiftJis},
         {"the same bytes in 1252", Named("??.txt", "\x95\x5C~1.TXT"), UNPROBED, END_TREE},
-        /* Best fit turns these into path steps: the tree ends as it always has. */
-        {"listed name with a separator", Named("x\\..", "X___~1AS"), UNPROBED, END_TREE},
-        {"listed name with a colon", Named("y:..", "Y___~I2Z"), UNPROBED, END_TREE},
-        {"listed name ending in a dot", Named("z.", "Z_~~~H0B"), UNPROBED, END_TREE},
+        /* Best fit turns these into path steps; their short names still reach them. */
+        {"listed name with a separator", Named("x\\..", "X___~1AS"), UNPROBED, USE_SHORT_NAME},
+        {"listed name with a colon", Named("y:..", "Y___~I2Z"), UNPROBED, USE_SHORT_NAME},
+        {"listed name ending in a dot", Named("z.", "Z_~~~H0B"), UNPROBED, USE_SHORT_NAME},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
