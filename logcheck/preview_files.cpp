@@ -1,9 +1,10 @@
 /*
  * The file-system records on the live machine: file:, link:, dir: and dirw:
  * as the uninstaller carries them out (the same deferral test, tree-root test
- * and listed-name test, the tree walked in listing order and stopped at its
- * first failure, links removed as themselves), then what the clean-up copy
- * will do with the deferred paths, and what stays under the named folders.
+ * and choice of the name that reaches each listed entry, the tree walked in
+ * listing order and stopped at its first failure, links removed as
+ * themselves), then what the clean-up copy will do with the deferred paths,
+ * and what stays under the named folders.
  */
 #include "logcheck/preview.h"
 
@@ -160,7 +161,90 @@ static bool Stop(TreeWalk *walk, Outcome outcome, DWORD code, const char *at, co
     return false;
 }
 
-static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk);
+static bool WalkProbed(Preview *preview, size_t record, char *path, const WIN32_FIND_DATAA *found,
+                       TreeWalk *walk);
+
+static unsigned long long TimeValue(FILETIME time)
+{
+    return ((unsigned long long)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+/* What the uninstaller's walk compares of a listed or probed entry. */
+static EntryFacts FactsOf(const WIN32_FIND_DATAA *found, bool there)
+{
+    if (!there) {
+        EntryFacts none = {false, "", "", 0, 0, 0, 0};
+        return none;
+    }
+    EntryFacts facts = {true, found->cFileName, found->cAlternateFileName,
+                        ((unsigned long long)found->nFileSizeHigh << 32) | found->nFileSizeLow,
+                        (unsigned)found->dwFileAttributes, TimeValue(found->ftLastWriteTime),
+                        TimeValue(found->ftCreationTime)};
+    return facts;
+}
+
+/* The uninstaller's probe: the path itself as the search pattern. */
+static bool Probe(const char *path, WIN32_FIND_DATAA *found)
+{
+    HANDLE search = FindFirstFileA(path, found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+static bool JoinName(char *path, size_t length, const char *name, TreeWalk *walk)
+{
+    path[length] = '\0';
+    if (length + 1 + strlen(name) >= MAX_PATH)
+        return Stop(walk, TREE_STOPS, ERROR_FILENAME_EXCED_RANGE, path, "path too long to join");
+    path[length] = '\\';
+    strcpy(path + length + 1, name);
+    return true;
+}
+
+/* Joins a listed entry by the name the uninstaller's walk takes for it and
+   probes it there, with the walk's own choice. 1: *probe holds the entry at
+   path; 0: an earlier record removed it; -1: the walk stops. An entry that
+   an earlier record removed is probed too: its listed name may be only a
+   look-alike of the one that went. */
+static int ReachEntry(Preview *preview, char *path, size_t length, const WIN32_FIND_DATAA *listed,
+                      WIN32_FIND_DATAA *probe, TreeWalk *walk)
+{
+    const unsigned char *leadBytes = AnsiLeadBytes();
+    EntryFacts listedFacts = FactsOf(listed, true), probedFacts;
+    bool addressable = IsAddressableName(listed->cFileName, leadBytes);
+    if (addressable) {
+        if (!JoinName(path, length, listed->cFileName, walk))
+            return -1;
+        probedFacts = FactsOf(probe, Probe(path, probe));
+    }
+    NameChoice choice = ChooseEntryName(&listedFacts, addressable ? &probedFacts : NULL, leadBytes);
+    if (choice == USE_LISTED_NAME)
+        return IsGone(preview, path) ? 0 : 1;
+    char why[MAX_PATH + 96];
+    if (choice == USE_SHORT_NAME) {
+        if (!JoinName(path, length, listed->cAlternateFileName, walk))
+            return -1;
+        if (IsGone(preview, path))
+            return 0;
+        probedFacts = FactsOf(probe, Probe(path, probe));
+        if (ShortNameFindsEntry(&listedFacts, &probedFacts))
+            return 1;
+        snprintf(why, sizeof why, "it lists '%s', whose short name finds another entry or none",
+                 listed->cFileName);
+    } else if (addressable) {
+        snprintf(why, sizeof why,
+                 "it lists '%s', a name that finds another entry or none, and no short name "
+                 "reaches it", listed->cFileName);
+    } else {
+        snprintf(why, sizeof why,
+                 "it lists '%s', a name the narrow calls cannot address, and no short name "
+                 "reaches it", listed->cFileName);
+    }
+    Stop(walk, TREE_STOPS, ERROR_INVALID_NAME, path, why);
+    return -1;
+}
 
 /* The folder's entries in listing order, each walked as the uninstaller does. */
 static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *walk)
@@ -179,19 +263,9 @@ static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *
         const char *name = found.cFileName;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
-        if (!IsAddressableName(name, AnsiLeadBytes())) {
-            char why[MAX_PATH + 64];
-            snprintf(why, sizeof why, "it lists '%s', a name the narrow calls cannot address", name);
-            ok = Stop(walk, TREE_STOPS, ERROR_INVALID_NAME, path, why);
-            break;
-        }
-        if (length + 1 + strlen(name) >= MAX_PATH) {
-            ok = Stop(walk, TREE_STOPS, ERROR_FILENAME_EXCED_RANGE, path, "path too long to join");
-            break;
-        }
-        path[length] = '\\';
-        strcpy(path + length + 1, name);
-        if (!IsGone(preview, path) && !WalkTree(preview, record, path, walk)) {
+        WIN32_FIND_DATAA probe;
+        int reached = ReachEntry(preview, path, length, &found, &probe, walk);
+        if (reached < 0 || (reached > 0 && !WalkProbed(preview, record, path, &probe, walk))) {
             ok = false;
             break;
         }
@@ -208,14 +282,18 @@ static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk
         path[length - 1] = '\0';
     if (IsGone(preview, path))
         return true;
-    /* The uninstaller's probe: the path itself as the search pattern. */
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (!Probe(path, &found))
         return true;
-    FindClose(search);
+    return WalkProbed(preview, record, path, &found, walk);
+}
+
+/* The entry at path as its probe found it, and for a folder what is in it. */
+static bool WalkProbed(Preview *preview, size_t record, char *path, const WIN32_FIND_DATAA *found,
+                       TreeWalk *walk)
+{
     walk->found = true;
-    DWORD attributes = found.dwFileAttributes;
+    DWORD attributes = found->dwFileAttributes;
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool link = folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     if (folder && !link && !WalkContents(preview, record, path, walk))

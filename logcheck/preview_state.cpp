@@ -10,20 +10,36 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* The long form of a path, where the code page can spell it: a long name
+   with no form there comes back as '?' or a look-alike of another entry, and
+   the path then keeps the short spelling that the tree walk joined. */
+static void SpelledLongForm(char *path)
+{
+    WCHAR wide[MAX_PATH], longer[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) == 0)
+        return;
+    DWORD length = GetLongPathNameW(wide, longer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    char narrow[MAX_PATH];
+    BOOL lossy = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, longer, -1, narrow,
+                                    sizeof narrow, NULL, &lossy);
+    if (bytes > 0 && !lossy)
+        memcpy(path, narrow, bytes);
+}
+
 void PathKey(const char *path, char *key, size_t size)
 {
-    char full[MAX_PATH], longer[MAX_PATH];
+    char full[MAX_PATH];
     /* The system's own reading of the path: "/" for "\", no trailing dots. */
     DWORD length = GetFullPathNameA(path, sizeof full, full, NULL);
     if (length == 0 || length >= sizeof full)
         snprintf(full, sizeof full, "%s", path);
     /* Short 8.3 spellings name the same entry as the long ones; only they hold
        a tilde, and the lookup costs a search per component. */
-    if (strchr(full, '~') != NULL) {
-        length = GetLongPathNameA(full, longer, sizeof longer);
-        if (length > 0 && length < sizeof longer)
-            memcpy(full, longer, length + 1);
-    }
+    if (strchr(full, '~') != NULL)
+        SpelledLongForm(full);
     length = (DWORD)strlen(full);
     while (length > 3 && EndsInChar(full, length, '\\', AnsiLeadBytes()))
         full[--length] = '\0';

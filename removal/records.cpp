@@ -1,7 +1,8 @@
 /*
  * The removal log's records judged as text: the split at control characters,
- * the kinds, registry items, and the spellings of tree roots and listed names
- * that the removal must refuse. Shared by the uninstaller and the log checker.
+ * the kinds, registry items, the spellings of tree roots and listed names
+ * that the removal must refuse, and which name reaches a listed entry. Shared
+ * by the uninstaller and the log checker.
  */
 #include "removal/records.h"
 
@@ -370,24 +371,64 @@ bool IsSafeTreeRoot(const char *path, size_t length, const unsigned char *leadBy
     return IsSafeBelowShare(path, 2, length, leadBytes);
 }
 
-bool IsAddressableName(const char *name, const unsigned char *leadBytes)
+/* The name read by characters: whether one of them is in set; *end gets the
+   first byte of the last character read (0 for the empty name). */
+static bool HoldsCharOf(const char *name, const char *set, const unsigned char *leadBytes, char *end)
 {
-    if (name[0] == '\0')
-        return false;
-    size_t last = 0; /* where the last character starts */
+    *end = '\0';
     for (size_t at = 0; name[at] != '\0';) {
         unsigned char byte = (unsigned char)name[at];
-        last = at;
+        *end = (char)byte;
         /* A lead byte and its trail byte make one character: a trail byte of
            0x5C is part of it, not a backslash. */
         if (leadBytes != NULL && leadBytes[byte] && name[at + 1] != '\0') {
             at += 2;
             continue;
         }
-        if (strchr("\\/:*?\"<>|", byte) != NULL)
-            return false;
+        if (strchr(set, byte) != NULL)
+            return true;
         at++;
     }
-    char end = name[last];
+    return false;
+}
+
+bool IsAddressableName(const char *name, const unsigned char *leadBytes)
+{
+    char end;
+    if (name[0] == '\0' || HoldsCharOf(name, "\\/:*?\"<>|", leadBytes, &end))
+        return false;
     return !(end == '.' || end == ' ');
+}
+
+static bool SameFacts(const EntryFacts *a, const EntryFacts *b)
+{
+    return a->size == b->size && a->attributes == b->attributes && a->lastWrite == b->lastWrite &&
+           a->creation == b->creation;
+}
+
+NameChoice ChooseEntryName(const EntryFacts *listed, const EntryFacts *probed,
+                           const unsigned char *leadBytes)
+{
+    bool addressable = IsAddressableName(listed->name, leadBytes);
+    bool reached = false;
+    if (addressable && probed != NULL && probed->found) {
+        if (listed->shortName[0] != '\0' || probed->shortName[0] != '\0')
+            reached = strcmp(listed->shortName, probed->shortName) == 0;
+        else
+            reached = SameFacts(listed, probed); /* no short names on this volume */
+    }
+    if (reached)
+        return USE_LISTED_NAME;
+    /* Short names may be set by hand or made up by a server: judged as any name. */
+    const char *shortName = listed->shortName;
+    if (strcmp(shortName, ".") == 0 || strcmp(shortName, "..") == 0 ||
+        !IsAddressableName(shortName, leadBytes))
+        return END_TREE;
+    return USE_SHORT_NAME;
+}
+
+bool ShortNameFindsEntry(const EntryFacts *listed, const EntryFacts *probed)
+{
+    return probed->found && strcmp(listed->shortName, probed->shortName) == 0 &&
+           SameFacts(listed, probed);
 }

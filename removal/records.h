@@ -1,8 +1,9 @@
 /*
  * What the removal log says, judged as text alone: where records start and end,
- * their kinds, the pieces of a registry item, and the path spellings that the
- * removal refuses. No operating system here: the uninstaller and the log
- * checker both call these, so the two can never read a record differently.
+ * their kinds, the pieces of a registry item, the path spellings that the
+ * removal refuses, and the name by which the tree walk reaches a listed entry.
+ * No operating system here: the uninstaller and the log checker both call
+ * these, so the two can never read a record or a listing differently.
  * Everything takes plain bytes and lengths; nothing allocates.
  */
 #pragma once
@@ -132,3 +133,32 @@ bool IsSafeTreeRoot(const char *path, size_t length, const unsigned char *leadBy
    path). leadBytes: 256 flags for the DBCS lead bytes of the code page the name
    is in, or null for a single-byte code page. "." and ".." are not judged here. */
 bool IsAddressableName(const char *name, const unsigned char *leadBytes);
+
+/* What a listing or a probe of one path says of an entry: the tree walk lays
+   the two side by side to tell a name the code page cannot spell (a best-fit
+   look-alike, a '?') from the entry it seems to name. */
+struct EntryFacts {
+    bool found;                 /* false: the probe found nothing (the rest is unset) */
+    const char *name;           /* the listed name; not read for a probe */
+    const char *shortName;      /* the 8.3 short name; "" when the entry has none */
+    unsigned long long size;    /* high and low 32 bits */
+    unsigned attributes;
+    unsigned long long lastWrite, creation; /* file times */
+};
+
+enum NameChoice {
+    USE_LISTED_NAME, /* the listed name reaches the listed entry */
+    USE_SHORT_NAME,  /* only its short name may: probe that next */
+    END_TREE,        /* no name reaches it: the tree ends here (123) */
+};
+
+/* How the walk reaches a listed entry. probed: what the probe of the joined
+   listed name found, null when that name cannot be addressed and was never
+   probed. Short names are compared where either has one (they are unique in
+   a folder), and without them size, attributes and times: entries alike in
+   all of those cannot be told apart and are taken by the listed name. */
+NameChoice ChooseEntryName(const EntryFacts *listed, const EntryFacts *probed,
+                           const unsigned char *leadBytes);
+/* After USE_SHORT_NAME: whether the probe of the short name found the listed
+   entry itself (its short name, size, attributes and times). */
+bool ShortNameFindsEntry(const EntryFacts *listed, const EntryFacts *probed);

@@ -1,7 +1,9 @@
 /*
  * Removal engine: the removal log and its reader, file and directory tree
  * removal, and registry removal. Every file or directory is offered to
- * DeferOwnPath just before it is removed.
+ * DeferOwnPath just before it is removed. EntryInfo also carries the entry's
+ * 8.3 short name, high size and times, which the walk needs to tell a name the
+ * code page cannot spell from another entry.
  */
 #pragma once
 
@@ -21,7 +23,10 @@ struct EntryInfo {
     EntryKind kind;
     INT32 size;            /* low 32 bits of the size */
     UINT32 attributes;     /* as the search reports them */
-    char name[MAX_PATH];   /* own name, no directory part */
+    char name[MAX_PATH];   /* own name, no directory part; a listing's, never a probe's */
+    UINT32 sizeHigh;       /* high 32 bits of the size */
+    UINT64 lastWrite, creation; /* file times */
+    char shortName[14];    /* 8.3 short name; "" when the entry has none */
 };
 
 struct TreeTally {
@@ -35,7 +40,8 @@ struct TreeTally {
 extern HANDLE CurrentFindHandle; /* listing of the innermost directory being walked; null when none */
 extern TreeTally TreeRemoved;    /* what RemoveTree did since the caller last zeroed it */
 
-/* Null in every case; a path that names nothing is ENTRY_NONE. */
+/* Null in every case; a path that names nothing is ENTRY_NONE (the rest of
+   info is left as it was). Fills everything but the name. */
 ErrorRef ProbeEntry(const char *path, EntryInfo *info);
 /* The same probe, telling why nothing was found: the failed search's
    ErrorRef (2 or 3 when nothing is there), null when an entry was. */
@@ -49,7 +55,10 @@ ErrorRef CloseFindHandle();
 /* Null with *endFlag 0: info holds the next entry; null with *endFlag 1: the listing ended. */
 ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, UINT32 *endFlag);
 /* path: a writable buffer of MAX_PATH bytes. Removes the file or tree depth first;
-   the first failure ends the tree. */
+   the first failure ends the tree, and path then names the entry as the walk
+   addressed it. An entry whose listed name cannot be addressed, or reaches
+   another entry or none, is reached by its short name; without one the tree
+   ends with 123. */
 ErrorRef RemoveTree(char *path, const char *pattern);
 
 /* registry_removal.cpp */

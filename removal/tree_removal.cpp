@@ -3,6 +3,8 @@
  * listing per level, and depth-first removal of a whole tree in the caller's
  * path buffer. CurrentFindHandle belongs to the innermost level being walked;
  * each level saves the outer listing's handle and puts it back on return.
+ * Each listed entry is probed where the walk joins it, by its listed name or
+ * its short name, and removed as that probe found it.
  */
 #include "removal/removal.h"
 #include "driver/driver.h"
@@ -57,11 +59,21 @@ static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result, b
     return NULL;
 }
 
+static UINT64 TimeValue(FILETIME time)
+{
+    return ((UINT64)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
 static void CopyFound(EntryInfo *info, const WIN32_FIND_DATAA *found)
 {
     info->attributes = found->dwFileAttributes;
     info->size = (INT32)found->nFileSizeLow;
     info->kind = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ENTRY_DIRECTORY : ENTRY_FILE;
+    info->sizeHigh = found->nFileSizeHigh;
+    info->lastWrite = TimeValue(found->ftLastWriteTime);
+    info->creation = TimeValue(found->ftCreationTime);
+    memcpy(info->shortName, found->cAlternateFileName, sizeof info->shortName);
+    info->shortName[sizeof info->shortName - 1] = '\0';
 }
 
 ErrorRef FindEntry(const char *path, EntryInfo *info)
@@ -151,37 +163,85 @@ ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, 
         if (!IsDotName(found.cFileName))
             break;
     }
-    /* A Unicode name that the narrow listing can only spell with a separator
-       ("x\..") or a trailing dot would lead out of the tree: it ends the tree. */
-    if (!IsAddressableName(found.cFileName, AnsiLeadBytes())) {
-        CheckedFindClose(CurrentFindHandle);
-        CurrentFindHandle = NULL;
-        return RecordErrorCode(ERROR_INVALID_NAME, "RemoveTree", "%s", directory);
-    }
     memmove(info->name, found.cFileName, strlen(found.cFileName) + 1);
     CopyFound(info, &found);
     *endFlag = 0;
     return NULL;
 }
 
-static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *info, const char *pattern)
+static void FactsOf(const EntryInfo *info, EntryFacts *facts)
 {
+    facts->found = info->kind != ENTRY_NONE;
+    facts->name = info->name;
+    facts->shortName = info->shortName;
+    facts->size = ((unsigned long long)info->sizeHigh << 32) | (UINT32)info->size;
+    facts->attributes = info->attributes;
+    facts->lastWrite = info->lastWrite;
+    facts->creation = info->creation;
+}
+
+/* Appends name to the path of the given length, or 206 when it does not fit. */
+static ErrorRef JoinName(char *path, size_t length, const char *name)
+{
+    path[length] = '\0';
+    bool separator = EndsInChar(path, length, '\\', AnsiLeadBytes());
+    if (length + (separator ? 0 : 1) + strlen(name) >= MAX_PATH)
+        return RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, "RemoveTree", "%s\\%s", path, name);
+    JoinPath(path, name);
+    return NULL;
+}
+
+/* Joins the listed entry to path by the name that reaches it, and probes it
+   there. The narrow listing spells a name with no form in the code page as
+   '?' or a look-alike: then only the short name reaches it, and without one
+   the tree ends with 123 rather than remove another entry in its place. */
+static ErrorRef ReachEntry(char *path, const EntryInfo *listed, EntryInfo *probed)
+{
+    const unsigned char *leadBytes = AnsiLeadBytes();
+    size_t length = strlen(path);
+    EntryFacts listedFacts, probedFacts;
+    FactsOf(listed, &listedFacts);
+    bool addressable = IsAddressableName(listed->name, leadBytes);
+    if (addressable) {
+        ErrorRef failure = JoinName(path, length, listed->name);
+        if (failure != NULL)
+            return failure;
+        ProbeEntry(path, probed);
+        FactsOf(probed, &probedFacts);
+    }
+    NameChoice choice = ChooseEntryName(&listedFacts, addressable ? &probedFacts : NULL, leadBytes);
+    if (choice == USE_LISTED_NAME)
+        return NULL;
+    if (choice == USE_SHORT_NAME) {
+        ErrorRef failure = JoinName(path, length, listed->shortName);
+        if (failure != NULL)
+            return failure;
+        ProbeEntry(path, probed);
+        FactsOf(probed, &probedFacts);
+        if (ShortNameFindsEntry(&listedFacts, &probedFacts))
+            return NULL;
+    }
+    /* The path names the entry as the walk addressed it, or the folder when no
+       name of it could be joined. */
+    return RecordErrorCode(ERROR_INVALID_NAME, "RemoveTree", "%s", path);
+}
+
+static ErrorRef RemoveProbed(char *path, const EntryInfo *probed, const char *pattern);
+
+static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *listed, const char *pattern)
+{
+    EntryInfo probed = {}; /* a probe that finds nothing leaves the rest as it was */
     UINT32 end = 1;
-    ErrorRef result = NextEntry(path, info, pattern, &end);
+    ErrorRef result = NextEntry(path, listed, pattern, &end);
     while (result == NULL && end == 0) {
         size_t length = strlen(path);
-        bool separator = EndsInChar(path, length, '\\', AnsiLeadBytes());
-        if (length + (separator ? 0 : 1) + strlen(info->name) >= MAX_PATH) {
-            result = RecordErrorCode(ERROR_FILENAME_EXCED_RANGE, "RemoveTree", "%s\\%s", path,
-                                     info->name);
-            break;
-        }
-        JoinPath(path, info->name);
-        result = RemoveTree(path, pattern);
+        result = ReachEntry(path, listed, &probed);
+        if (result == NULL)
+            result = RemoveProbed(path, &probed, pattern);
         if (result != NULL)
             break; /* the path names the entry that failed */
         path[length] = '\0';
-        result = NextEntry(path, info, pattern, &end);
+        result = NextEntry(path, listed, pattern, &end);
     }
     return result;
 }
@@ -195,6 +255,13 @@ ErrorRef RemoveTree(char *path, const char *pattern)
 
     EntryInfo info;
     ProbeEntry(path, &info);
+    return RemoveProbed(path, &info, pattern);
+}
+
+/* The entry at path as its probe found it: a file, a link or a whole folder. */
+static ErrorRef RemoveProbed(char *path, const EntryInfo *probed, const char *pattern)
+{
+    EntryInfo info = *probed; /* the folder's own listing reuses this copy */
     if (info.kind == ENTRY_NONE)
         return NULL;
     if (info.kind == ENTRY_FILE) {

@@ -435,6 +435,36 @@ TEST(SystemPreview, ReportsWhatThisRunMayNotDeleteThroughTheProbes)
     RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
 }
 
+TEST(SystemPreview, PredictsTheRemovalOfATreeOfNamesTheCodePageCannotSpell)
+{
+    ASSERT_EQ(1252u, GetACP()) << "the names are listed as '?' and look-alikes under 1252";
+    std::string box = Sandbox("preview-foreign"), tree = box + "\\tree";
+    MakeFile(box + "\\canary.txt");
+    MakeWideFiles(box, ForeignNameTree(L"tree"));
+    std::string log = box + "\\removal.log";
+    MakeFile(log, "dirw:" + tree + "\r\n");
+
+    std::set<std::string> before, after;
+    InventoryFiles(box, true, before);
+    std::string output;
+    long status = RunCapturing(Quoted(LogcheckExe()) + " --system " + Quoted(log), output);
+    InventoryFiles(box, true, after);
+    EXPECT_EQ(before, after) << "the preview changed the machine";
+    std::map<unsigned long, std::set<std::string>> tags;
+    std::set<std::string> left;
+    ReadPreview(output, log, tags, left);
+    EXPECT_EQ(0, status) << output;
+    EXPECT_EQ(1u, tags[1].count("will-remove-tree")) << output;
+    EXPECT_NE(std::string::npos, output.find("8 files, 2 folders")) << output;
+    EXPECT_TRUE(left.empty()) << output;
+
+    ASSERT_EQ(0, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(log) + " /S"));
+    for (const std::wstring &entry : ForeignNameTree(L"tree"))
+        EXPECT_TRUE(WideMissing(box, entry));
+    EXPECT_TRUE(Exists(box + "\\canary.txt"));
+    WipeTree(box);
+}
+
 TEST(SystemPreview, LogcheckDeclaresThatItRunsAsItsCaller)
 {
     std::string logcheck = LogcheckExe();

@@ -1,7 +1,8 @@
 /*
  * The real uninstall.exe on trees that hold names the narrow listing can only
- * spell with a separator: whatever the listing says, the removal never reaches
- * the folder beside the tree, and the records after it still run.
+ * spell with a separator, with '?' or as a look-alike: whatever the listing
+ * says, the removal never reaches the folder beside the tree, and the records
+ * after it still run. Such names go whole, by their short names.
  */
 #include "resources/resource_ids.h"
 #include "support/test_support.h"
@@ -84,11 +85,37 @@ TEST(ForeignNames, ATreeHoldingThemNeverEmptiesItsParentAndLaterRecordsStillRun)
     EXPECT_TRUE(Exists(box + "\\canary.txt"));
     EXPECT_TRUE(Exists(box + "\\canary-dir\\keep.txt"));
     EXPECT_TRUE(Exists(box + "\\removal.log"));
-    for (const char *tree : {"\\t0", "\\t1", "\\t2"})
-        EXPECT_TRUE(Exists(box + tree)) << tree;
+    /* The fullwidth names are reached by their short names; the real backslash
+       has none that could address it, and its tree ends there. */
+    for (const char *tree : {"\\t0", "\\t1"})
+        EXPECT_TRUE(Missing(box + tree)) << tree;
+    EXPECT_TRUE(Exists(box + "\\t2"));
     EXPECT_TRUE(Missing(box + "\\later.txt"));
 
     /* The narrow calls cannot address these names: the Unix side clears them. */
     StartUnixProgram("Z:\\bin\\rm -rf \"" + UnixPath(box) + "\"");
     EXPECT_TRUE(GoneWithin(box, 5000));
+}
+
+TEST(ForeignNames, ATreeOfNamesTheCodePageCannotSpellGoesWholeAndNothingBesideIt)
+{
+    ASSERT_EQ(1252u, GetACP()) << "the names are listed as '?' and look-alikes under 1252";
+    std::string box = Sandbox("foreign-short"), tree = box + "\\tree";
+    std::string report = box + "\\report.txt";
+    MakeFile(box + "\\canary.txt");
+    MakeFile(box + "\\a-macron.txt");
+    MakeWideFiles(box, ForeignNameTree(L"tree"));
+    ASSERT_TRUE(Listed(tree, "??.txt"));
+    MakeFile(box + "\\removal.log", "dirw:" + tree + "\r\n");
+
+    EXPECT_EQ(0, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(box + "\\removal.log") +
+                            " /S /LOG=" + Quoted(report)));
+    for (const std::wstring &entry : ForeignNameTree(L"tree"))
+        EXPECT_TRUE(WideMissing(box, entry));
+    EXPECT_TRUE(Exists(box + "\\canary.txt"));
+    EXPECT_TRUE(Exists(box + "\\a-macron.txt"));
+    std::string text = ReadText(report);
+    EXPECT_NE(std::string::npos, text.find("removed tree '" + tree + "': 8 files, 2 folders"))
+        << text;
+    WipeTree(box);
 }

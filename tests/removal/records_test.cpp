@@ -167,6 +167,97 @@ TEST(IsAddressableName, RefusesSeparatorsWildcardsAndTrailingDotsButNotTrailByte
     }
 }
 
+namespace {
+
+/* Facts as a listing or a probe gives them: found, name, short name, size,
+   attributes, last write time, creation time. */
+const EntryFacts NOTHING = {false, "", "", 0, 0, 0, 0};
+const EntryFacts LONG_NAME = {true, "longnamefile.text", "LONG~0G1.TEX", 5, 0x20, 700, 600};
+const EntryFacts PLAIN = {true, "a-macron.txt", "", 1, 0x20, 300, 200};
+const EntryFacts LOOK_ALIKE = {true, "a-macron.txt", "_-MA~PWN.TXT", 1, 0x20, 310, 210};
+
+EntryFacts Named(const char *name, const char *shortName, EntryFacts facts = LOOK_ALIKE)
+{
+    facts.name = name;
+    facts.shortName = shortName;
+    return facts;
+}
+
+/* The facts with one of them changed: 0 size, 1 high size, 2 attributes, 3 write time, 4 creation. */
+EntryFacts Differing(EntryFacts facts, int which)
+{
+    facts.size += which == 0 ? 1 : which == 1 ? 1ull << 32 : 0;
+    facts.attributes |= which == 2 ? 0x1 : 0;
+    facts.lastWrite += which == 3 ? 1 : 0;
+    facts.creation += which == 4 ? 1 : 0;
+    return facts;
+}
+
+} // namespace
+
+TEST(ChooseEntryName, TakesTheListedNameOnlyWhereItsProbeFindsTheListedEntry)
+{
+    unsigned char shiftJis[256] = {};
+    for (int byte = 0x81; byte <= 0xFC; byte++)
+        shiftJis[byte] = byte <= 0x9F || byte >= 0xE0;
+    const EntryFacts *UNPROBED = nullptr; /* the listed name cannot be addressed */
+    const EntryFacts OTHER_SHORT = Named("a-macron.txt", "A-MACR~1.TXT");
+    const EntryFacts LATER = Differing(LONG_NAME, 3);
+    struct Case {
+        const char *what;
+        EntryFacts listed;
+        const EntryFacts *probe;
+        NameChoice choice;
+        const unsigned char *leadBytes = nullptr;
+    } cases[] = {
+        {"ordinary name, probe finds it", LONG_NAME, &LONG_NAME, USE_LISTED_NAME},
+        {"probe finds nothing", LOOK_ALIKE, &NOTHING, USE_SHORT_NAME},
+        {"probe finds another entry without a short name", LOOK_ALIKE, &PLAIN, USE_SHORT_NAME},
+        {"probe finds another short name", LOOK_ALIKE, &OTHER_SHORT, USE_SHORT_NAME},
+        {"'?' with a short name", Named("??.txt", "__~~~2CT.TXT"), UNPROBED, USE_SHORT_NAME},
+        {"'?' without a short name", Named("????????", ""), UNPROBED, END_TREE},
+        {"no short name, probe finds nothing", PLAIN, &NOTHING, END_TREE},
+        {"only the probed entry has a short name", PLAIN, &LOOK_ALIKE, END_TREE},
+        {"short names off, facts equal", PLAIN, &PLAIN, USE_LISTED_NAME},
+        {"short names equal, times aside", LONG_NAME, &LATER, USE_LISTED_NAME},
+        {"short name '.'", Named("??", "."), UNPROBED, END_TREE},
+        {"short name '..'", Named("a.txt", ".."), &NOTHING, END_TREE},
+        {"short name with a wildcard", Named("??.txt", "A?B~1.TXT"), UNPROBED, END_TREE},
+        {"short name with a backslash", Named("??.txt", "W\\~~~WX0._"), UNPROBED, END_TREE},
+        {"short name ending in a dot", Named("??.txt", "AB~1."), UNPROBED, END_TREE},
+        {"OEM short name, one character in 932", Named("??.txt", "\x95\x5C~1.TXT"), UNPROBED,
+         USE_SHORT_NAME, shiftJis},
+        {"the same bytes in 1252", Named("??.txt", "\x95\x5C~1.TXT"), UNPROBED, END_TREE},
+        /* Best fit turns these into path steps; their short names still reach them. */
+        {"listed name with a separator", Named("x\\..", "X___~1AS"), UNPROBED, USE_SHORT_NAME},
+        {"listed name with a colon", Named("y:..", "Y___~I2Z"), UNPROBED, USE_SHORT_NAME},
+        {"listed name ending in a dot", Named("z.", "Z_~~~H0B"), UNPROBED, USE_SHORT_NAME},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.choice, ChooseEntryName(&c.listed, c.probe, c.leadBytes));
+    }
+    /* Without short names each fact tells two entries apart on its own. */
+    for (int which = 0; which < 5; which++) {
+        SCOPED_TRACE(which);
+        EntryFacts other = Differing(PLAIN, which);
+        EXPECT_EQ(END_TREE, ChooseEntryName(&PLAIN, &other, nullptr));
+    }
+}
+
+TEST(ShortNameFindsEntry, OnlyWhenItsProbeFindsTheListedEntryItself)
+{
+    EXPECT_TRUE(ShortNameFindsEntry(&LOOK_ALIKE, &LOOK_ALIKE));
+    EXPECT_FALSE(ShortNameFindsEntry(&LOOK_ALIKE, &NOTHING));
+    EntryFacts other = Named("a-macron.txt", "_-MA~1.TXT");
+    EXPECT_FALSE(ShortNameFindsEntry(&LOOK_ALIKE, &other));
+    for (int which = 0; which < 5; which++) {
+        SCOPED_TRACE(which);
+        other = Differing(LOOK_ALIKE, which);
+        EXPECT_FALSE(ShortNameFindsEntry(&LOOK_ALIKE, &other));
+    }
+}
+
 /* The same strings read in each code page: in a double-byte one the lead byte
    L takes the byte after it, a backslash or a letter, as its second byte. */
 TEST(CharacterStepping, SecondBytesAreNeverSeparatorsOrFoldedInDoubleByteCodePages)

@@ -96,6 +96,48 @@ inline void MakeFiles(const std::string &box, const std::vector<std::string> &fi
     }
 }
 
+/* Below box (ASCII) through the wide calls, for names the ANSI code page
+   cannot spell; a name ending in "\" is a folder. */
+inline void MakeWideFiles(const std::string &box, const std::vector<std::wstring> &files)
+{
+    std::wstring root(box.begin(), box.end());
+    for (const std::wstring &file : files) {
+        std::wstring path = root + L"\\" + file;
+        if (file.back() == L'\\')
+            CreateDirectoryW(path.c_str(), NULL);
+        else
+            CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    }
+}
+
+/* A folder tree whose names code page 1252 lists as '?' (Japanese, Greek, an
+   emoji) or as a best-fit look-alike: of a real a-macron.txt beside it, and of
+   nothing (o-only.txt). 8 files and 2 folders, the tree included. */
+inline std::vector<std::wstring> ForeignNameTree(const std::wstring &tree)
+{
+    const std::wstring greek = tree + L"\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac\\";
+    return {tree + L"\\",
+            tree + L"\\\u65e5\u672c.txt",
+            tree + L"\\\u03b1\u03b2\u03b3.txt",
+            greek,
+            greek + L"inside.txt",
+            greek + L"\u65e5\u672c.txt",
+            tree + L"\\\U0001F600 smile.txt",
+            tree + L"\\\u0101-macron.txt",
+            tree + L"\\a-macron.txt",
+            tree + L"\\\u014d-only.txt"};
+}
+
+inline ::testing::AssertionResult WideMissing(const std::string &box, const std::wstring &path)
+{
+    std::wstring full = std::wstring(box.begin(), box.end()) + L"\\" + path;
+    if (GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return ::testing::AssertionSuccess();
+    char utf8[MAX_PATH * 4] = "";
+    WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, utf8, sizeof utf8, NULL, NULL);
+    return ::testing::AssertionFailure() << utf8 << " is still there";
+}
+
 /* Below HKCU\key: "K\" makes a key, "K\V" a value V in it. */
 inline void MakeKeys(const std::string &key, const std::vector<std::string> &items)
 {
