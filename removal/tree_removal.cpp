@@ -15,6 +15,11 @@
 HANDLE CurrentFindHandle = NULL; /* listing of the innermost directory being walked; null when none */
 TreeTally TreeRemoved;           /* what RemoveTree did since the caller last zeroed it */
 
+/* Entries on the path now walked that were joined by their short names: what
+   lies there is never scheduled under such a name, which another entry may
+   bear by the restart. */
+static unsigned ShortNamesOnPath;
+
 
 /* The program's own paths wait for the copy; the report stays where its caller put it. */
 static bool LeftInPlace(const char *path)
@@ -49,7 +54,8 @@ static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result, b
         return NULL;
     }
     char held[MAX_PATH];
-    AtRestart done = ScheduleIfInUse(path, result->code, folder, holdsScheduled, true, held);
+    AtRestart done =
+        ScheduleIfInUse(path, result->code, folder, holdsScheduled, ShortNamesOnPath == 0, held);
     if (done != AT_RESTART_MOVED && done != AT_RESTART_IN_PLACE)
         return &ErrorRecord;
     TreeRemoved.atRestart++;
@@ -195,8 +201,9 @@ static ErrorRef JoinName(char *path, size_t length, const char *name)
    there. The narrow listing spells a name with no form in the code page as
    '?' or a look-alike: then only the short name reaches it, and without one
    the tree ends with 123 rather than remove another entry in its place. */
-static ErrorRef ReachEntry(char *path, const EntryInfo *listed, EntryInfo *probed)
+static ErrorRef ReachEntry(char *path, const EntryInfo *listed, EntryInfo *probed, bool *byShortName)
 {
+    *byShortName = false;
     const unsigned char *leadBytes = AnsiLeadBytes();
     size_t length = strlen(path);
     EntryFacts listedFacts, probedFacts;
@@ -218,6 +225,7 @@ static ErrorRef ReachEntry(char *path, const EntryInfo *listed, EntryInfo *probe
             return failure;
         ProbeEntry(path, probed);
         FactsOf(probed, &probedFacts);
+        *byShortName = true;
         if (ShortNameFindsEntry(&listedFacts, &probedFacts))
             return NULL;
     }
@@ -235,9 +243,12 @@ static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *listed, const cha
     ErrorRef result = NextEntry(path, listed, pattern, &end);
     while (result == NULL && end == 0) {
         size_t length = strlen(path);
-        result = ReachEntry(path, listed, &probed);
+        bool byShortName;
+        result = ReachEntry(path, listed, &probed, &byShortName);
+        ShortNamesOnPath += byShortName ? 1 : 0;
         if (result == NULL)
             result = RemoveProbed(path, &probed, pattern);
+        ShortNamesOnPath -= byShortName ? 1 : 0;
         if (result != NULL)
             break; /* the path names the entry that failed */
         path[length] = '\0';

@@ -209,3 +209,27 @@ TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
     EXPECT_EQ(0, RestartForPendingDeletions());
     WipeTree(box);
 }
+
+/* Reached by its short name, a held file is never scheduled under that name:
+   by the restart another entry may bear it. */
+TEST(RemoveTree, NeverSchedulesInPlaceWhatItReachedByAShortName)
+{
+    ASSERT_EQ(1252u, GetACP()) << "the folder's name has no form in 1252";
+    Seams seams;
+    OthersMayChange = NoOneElse;
+    std::string box = Sandbox("restart-short"), tree = box + "\\tree";
+    MakeDirectory(tree);
+    std::wstring foreign = std::wstring(tree.begin(), tree.end()) + L"\\\x65e5\x672c";
+    ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), NULL));
+    HANDLE holder = CreateFileW((foreign + L"\\held.dat").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                NULL, CREATE_ALWAYS, 0, NULL);
+    size_t before = PendingDeletions().size();
+    ErrorRef result = RemoveTreeAt(tree);
+    FinishRestartRemovals();
+    ASSERT_NE(nullptr, result);
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, result->code);
+    EXPECT_EQ(before, PendingDeletions().size());
+    CloseHandle(holder);
+    EXPECT_EQ(nullptr, RemoveTreeAt(tree));
+    WipeTree(box);
+}
