@@ -9,50 +9,17 @@
 #include "driver/driver.h"
 #include "removal/removal.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static const DWORD RETRY_FOR_MS = 10000, RETRY_EVERY_MS = 100;
 
-/* Every entry left in the folder is a path listed before it, already
-   removed or waited for: the uninstaller that is still ending, most likely. */
-static bool HoldsOnlyListed(const char *folder, int count, char **paths)
-{
-    char pattern[MAX_PATH], entry[MAX_PATH];
-    if (snprintf(pattern, sizeof pattern, "%s\\*", folder) >= (int)sizeof pattern)
-        return false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    bool only = true;
-    do {
-        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
-            continue;
-        size_t length = strlen(folder);
-        bool separator = EndsInChar(folder, length, '\\', AnsiLeadBytes());
-        snprintf(entry, sizeof entry, "%s%s%s", folder, separator ? "" : "\\", found.cFileName);
-        bool listed = false;
-        for (int i = 0; i < count && !listed; i++)
-            listed = strlen(paths[i]) == strlen(entry) &&
-                     EqualIgnoringAsciiCase(paths[i], entry, strlen(entry), AnsiLeadBytes());
-        only = listed;
-    } while (only && FindNextFileA(search, &found));
-    FindClose(search);
-    return only;
-}
-
-/* A failure that the uninstaller's ending may clear: its file in use (32, or 5
-   on a file that is not read-only), or its folder holding only that file. */
+/* A failure that the uninstaller's ending may clear: its file in use, or a
+   folder holding only paths listed before it, already removed or waited for:
+   the uninstaller that is still ending, most likely. */
 static bool MayClearSoon(const char *path, DWORD code, int count, char **paths)
 {
-    if (code == ERROR_SHARING_VIOLATION)
-        return true;
-    DWORD attributes = GetFileAttributesA(path);
-    if (code == ERROR_ACCESS_DENIED)
-        return attributes != INVALID_FILE_ATTRIBUTES &&
-               !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
-    return code == ERROR_DIR_NOT_EMPTY && HoldsOnlyListed(path, count, paths);
+    return IsInUse(path, code) ||
+           (code == ERROR_DIR_NOT_EMPTY && HoldsOnlyPathsOf(path, paths, (size_t)count));
 }
 
 void CleanupMode(int argc, char **argv)
@@ -67,10 +34,8 @@ void CleanupMode(int argc, char **argv)
             Sleep(RETRY_EVERY_MS);
         /* Still in use: renamed aside and scheduled; never scheduled under its
            own name, which a reinstall may have taken by the restart. */
-        DWORD attributes = GetFileAttributesA(argv[i]);
         char held[MAX_PATH];
-        if (failure != NULL && attributes != INVALID_FILE_ATTRIBUTES &&
-            !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (failure != NULL)
             ScheduleIfInUse(argv[i], failure->code, false, false, false, held);
     }
     FinishRestartRemovals();

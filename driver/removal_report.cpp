@@ -102,9 +102,11 @@ static void WriteListedLine(unsigned long index, const char *path, size_t length
     bool handed = index < Report.handed;
     if (handed && !from.ownLine)
         return;
-    char *message = (char *)malloc(length + 256);
+    size_t size = strlen(Report.logName) + 2 * length + 640; /* the message, then the line */
+    char *message = (char *)malloc(size);
     if (message == NULL)
         return;
+    char *line = message + length + 256;
     if (handed)
         snprintf(message, length + 256, "'%.*s' is kept for the clean-up copy (%lu of %lu)",
                  (int)length, path, index + 1, Report.listed);
@@ -114,13 +116,8 @@ static void WriteListedLine(unsigned long index, const char *path, size_t length
                  "system's limit of %lu characters, so it stays",
                  (int)length, path, (unsigned long)COMMAND_LINE_LIMIT);
     Outcome outcome = handed ? DEFERRED : DEFERRED_NOT_HANDED;
-    char line[64];
-    int head = snprintf(line, sizeof line, ":%lu:%lu: %s: ", from.line, from.column,
-                        ReportedLevel(outcome));
-    WriteText(Report.logName, strlen(Report.logName));
-    WriteText(line, (size_t)head);
-    WriteText(message, strlen(message));
-    snprintf(line, sizeof line, " [%s]\r\n", ReportedOutcomeName(outcome));
+    snprintf(line, size - (length + 256), DIAGNOSTIC_FORMAT "\r\n", Report.logName, from.line,
+             from.column, ReportedLevel(outcome), message, ReportedOutcomeName(outcome));
     WriteText(line, strlen(line));
     free(message);
 }
@@ -233,7 +230,7 @@ static const char *Plural(unsigned long count) { return count == 1 ? "" : "s"; }
 
 /* What the record did, in words; the argument as the log holds it. */
 static void Describe(const RecordReport *report, const char *argument, RecordKind kind,
-                     unsigned long listed, char *text, size_t size)
+                     char *text, size_t size)
 {
     char reason[256];
     if (report->code != 0)
@@ -272,9 +269,6 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
         break;
     case NAMES_NOTHING:
         snprintf(text, size, "'%s' named nothing", argument);
-        break;
-    case DEFERRED:
-        snprintf(text, size, "'%s' is kept for the clean-up copy (%lu)", argument, listed);
         break;
     case DEFERRED_NOT_HANDED:
         snprintf(text, size, "'%s' stays: memory ran out before it was listed for the clean-up copy",
@@ -454,7 +448,7 @@ void CountRecord(const RecordReport *report)
         } else {
             RecordReport told = *report;
             told.outcome = outcome;
-            Describe(&told, report->record + at, kind, listed, message, size);
+            Describe(&told, report->record + at, kind, message, size);
             AppendLine(DIAGNOSTIC_FORMAT, Report.logName, (unsigned long)report->line,
                        (unsigned long)report->column, ReportedLevel(outcome), message,
                        ReportedOutcomeName(outcome));

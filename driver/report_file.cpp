@@ -28,22 +28,6 @@ static bool SameText(const char *a, const char *b)
     return length == strlen(b) && EqualIgnoringAsciiCase(a, b, length, AnsiLeadBytes());
 }
 
-/* The folder part of a full path ("C:\" for a file in a drive's root) and
-   where the name starts; false when no name follows the last backslash. */
-static bool SplitFolder(const char *full, char folder[MAX_PATH], size_t *name)
-{
-    size_t length = strlen(full), last = FindLastChar(full, length, '\\', AnsiLeadBytes());
-    if (last >= length || last + 1 == length)
-        return false;
-    size_t kept = last;
-    if (kept == 2 && full[1] == ':')
-        kept = 3; /* "C:" alone is the current folder of that drive */
-    memcpy(folder, full, kept);
-    folder[kept] = '\0';
-    *name = last + 1;
-    return true;
-}
-
 /* The given path is the log or the program: by identity, not by spelling. */
 static ErrorRef NamesOwnFile(const char *full, const char *logPath)
 {
@@ -123,10 +107,13 @@ bool CreateReportFile(const char *path, const char *logPath, HANDLE *file)
     *file = NULL;
     if (CheckedGetFullPathName(path, sizeof full, full, &length) != NULL)
         return false;
-    if (!SplitFolder(full, folder, &name)) {
+    size_t folderLength;
+    if (!SplitFolderAndName(full, length, &folderLength, &name, AnsiLeadBytes())) {
         RecordErrorCode(ERROR_INVALID_NAME, "CreateFile", "%s", full);
         return false;
     }
+    memcpy(folder, full, folderLength);
+    folder[folderLength] = '\0';
     if (HoldFolder(folder, finalFolder) != NULL)
         return false;
     HANDLE created = INVALID_HANDLE_VALUE;

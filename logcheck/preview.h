@@ -74,8 +74,6 @@ extern LONG (*KeyAccessProbe)(HKEY root, const char *path, REGSAM access);
 /* What stands in the way of deleting an existing entry with these attributes:
    the outcome, or WILL_REMOVE_FILE when nothing does. *code: the system's code. */
 Outcome DeletionVerdict(const char *path, DWORD attributes, DWORD *code);
-/* A file in use now that the uninstaller will schedule for the restart. */
-bool GoesAtRestart(const char *path);
 const char *CodeName(DWORD code);
 
 /* preview_files.cpp */

@@ -8,8 +8,6 @@
  */
 #include "logcheck/preview.h"
 
-#include <string.h>
-
 static DWORD OpenForDeletion(const char *path, bool folder)
 {
     /* A link is judged as itself, and a folder opens only with backup semantics
@@ -49,24 +47,10 @@ Outcome DeletionVerdict(const char *path, DWORD attributes, DWORD *code)
     if (*code == 0)
         return WILL_REMOVE_FILE;
     if (*code == ERROR_SHARING_VIOLATION || *code == ERROR_LOCK_VIOLATION)
-        return !folder && GoesAtRestart(path) ? WILL_REMOVE_AT_RESTART : WILL_FAIL_IN_USE;
+        /* Held without delete sharing, it cannot be moved aside either: the
+           uninstaller schedules it where it stands, if this run may. */
+        return !folder && MayScheduleInPlace(path) ? WILL_REMOVE_AT_RESTART : WILL_FAIL_IN_USE;
     return WILL_FAIL_ACCESS;
-}
-
-bool GoesAtRestart(const char *path)
-{
-    /* Held without delete sharing, it cannot be moved aside either: the
-       uninstaller schedules it where it stands, if this run is elevated and
-       no other account may change its folder. */
-    char folder[MAX_PATH];
-    size_t length = strlen(path), last = FindLastChar(path, length, '\\', AnsiLeadBytes());
-    if (last >= length || last == 0 || length >= MAX_PATH || !RunIsElevated())
-        return false;
-    memcpy(folder, path, last);
-    folder[last] = '\0';
-    if (last == 2)
-        strcpy(folder + 2, "\\");
-    return !OthersMayChange(folder);
 }
 
 const char *CodeName(DWORD code)

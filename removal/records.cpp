@@ -179,6 +179,18 @@ bool EndsInLoneLeadByte(const char *text, size_t length, const unsigned char *le
     return at == length - 1 && leadBytes[(unsigned char)text[at]];
 }
 
+bool SplitFolderAndName(const char *path, size_t length, size_t *folderLength, size_t *name,
+                        const unsigned char *leadBytes)
+{
+    size_t last = FindLastChar(path, length, '\\', leadBytes);
+    if (last >= length || last == 0 || last + 1 == length)
+        return false;
+    /* "C:" alone is the current folder of that drive: the root keeps its backslash. */
+    *folderLength = last == 2 && path[1] == ':' ? 3 : last;
+    *name = last + 1;
+    return true;
+}
+
 size_t QuotedArgumentLength(const char *path, size_t length, const unsigned char *leadBytes)
 {
     return 1 + length + TrailingBackslashes(path, length, leadBytes) + 1;
@@ -371,32 +383,25 @@ bool IsSafeTreeRoot(const char *path, size_t length, const unsigned char *leadBy
     return IsSafeBelowShare(path, 2, length, leadBytes);
 }
 
-/* The name read by characters: whether one of them is in set; *end gets the
-   first byte of the last character read (0 for the empty name). */
-static bool HoldsCharOf(const char *name, const char *set, const unsigned char *leadBytes, char *end)
+bool IsAddressableName(const char *name, const unsigned char *leadBytes)
 {
-    *end = '\0';
+    if (name[0] == '\0')
+        return false;
+    size_t last = 0; /* where the last character starts */
     for (size_t at = 0; name[at] != '\0';) {
         unsigned char byte = (unsigned char)name[at];
-        *end = (char)byte;
+        last = at;
         /* A lead byte and its trail byte make one character: a trail byte of
            0x5C is part of it, not a backslash. */
         if (leadBytes != NULL && leadBytes[byte] && name[at + 1] != '\0') {
             at += 2;
             continue;
         }
-        if (strchr(set, byte) != NULL)
-            return true;
+        if (strchr("\\/:*?\"<>|", byte) != NULL)
+            return false;
         at++;
     }
-    return false;
-}
-
-bool IsAddressableName(const char *name, const unsigned char *leadBytes)
-{
-    char end;
-    if (name[0] == '\0' || HoldsCharOf(name, "\\/:*?\"<>|", leadBytes, &end))
-        return false;
+    char end = name[last];
     return !(end == '.' || end == ' ');
 }
 

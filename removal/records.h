@@ -86,6 +86,12 @@ bool IsAtOrAbove(const char *path, size_t length, const char *whole,
    drops or replaces such a byte, so a path ending in one names another path. */
 bool EndsInLoneLeadByte(const char *text, size_t length, const unsigned char *leadBytes);
 
+/* The folder that holds the entry a full path names ("C:\\" for one in a
+   drive's root: folderLength bytes of path) and where its name starts; false
+   when no backslash has a name after it. */
+bool SplitFolderAndName(const char *path, size_t length, size_t *folderLength, size_t *name,
+                        const unsigned char *leadBytes);
+
 /* What a path takes on a command line: in double quotes, the backslashes
    before the closing quote doubled so that the runtime's splitting gives
    them back. */

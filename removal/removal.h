@@ -93,7 +93,7 @@ extern bool (*OpensForDeletion)(const char *path);       /* a DELETE open works;
 extern ErrorRef (*MoveAside)(const char *from, const char *to); /* the rename; a test seam */
 
 /* A deletion that failed with this code because the file is in use: 32, or 5
-   on a file that is not read-only and still opens for deletion. */
+   on a file that is not read-only and still opens for deletion. Never a folder. */
 bool IsInUse(const char *path, DWORD code);
 /* Anyone but SYSTEM, Administrators and TrustedInstaller may add to, delete
    from or re-permission the folder (or nothing can tell). */
@@ -109,6 +109,11 @@ AtRestart RemoveAtRestart(const char *path, bool folder, bool inPlaceAllowed, ch
    paths and the report. */
 AtRestart ScheduleIfInUse(const char *path, DWORD code, bool folder, bool holdsScheduled,
                           bool inPlaceAllowed, char held[MAX_PATH]);
+/* This run may schedule the path under its own name: it is elevated and no
+   other account may change the folder that holds it. */
+bool MayScheduleInPlace(const char *path);
+/* The folder holds entries, and every one of them is one of the paths. */
+bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count);
 /* The folder holds entries, every one of them scheduled in place by this run. */
 bool HoldsOnlyScheduled(const char *folder);
 /* Schedules the holding folder after what it holds; called once the removals are done. */

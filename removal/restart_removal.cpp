@@ -42,20 +42,20 @@ ErrorRef (*MoveAside)(const char *from, const char *to) = RenameAside; /* test s
 static char HoldingFolder[MAX_PATH]; /* this run's holding folder; "" until one is made */
 static unsigned long HeldCount;      /* names given out in it */
 static unsigned long MovedCount;     /* files that went into it */
-static char *InPlace;                /* paths scheduled under their own names, one a line */
+static char **InPlace;               /* paths scheduled under their own names */
+static size_t InPlaceCount, InPlaceCapacity;
 
 bool IsInUse(const char *path, DWORD code)
 {
-    if (code == ERROR_SHARING_VIOLATION)
-        return true;
-    /* A running image refuses deletion with 5 but opens for it; a file whose
-       permissions deny deletion does not, and stays a failure. */
-    if (code != ERROR_ACCESS_DENIED)
+    if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED)
         return false;
     DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) &&
-           OpensForDeletion(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    /* A running image refuses deletion with 5 but opens for it; a file whose
+       permissions deny deletion does not, and stays a failure. */
+    return code == ERROR_SHARING_VIOLATION ||
+           (!(attributes & FILE_ATTRIBUTE_READONLY) && OpensForDeletion(path));
 }
 
 static bool IsTrustedSid(PSID sid)
@@ -98,17 +98,16 @@ bool FolderOthersMayChange(const char *folder)
     return others;
 }
 
-/* The folder that holds the path; false when it has none. */
-static bool FolderOf(const char *path, char folder[MAX_PATH])
+bool MayScheduleInPlace(const char *path)
 {
-    size_t length = strlen(path), last = FindLastChar(path, length, '\\', AnsiLeadBytes());
-    if (last >= length || last == 0 || length >= MAX_PATH)
+    size_t length = strlen(path), folderLength, name;
+    if (length >= MAX_PATH || !RunIsElevated() ||
+        !SplitFolderAndName(path, length, &folderLength, &name, AnsiLeadBytes()))
         return false;
-    memcpy(folder, path, last);
-    folder[last] = '\0';
-    if (last == 2 && folder[1] == ':')
-        strcpy(folder + 2, "\\");
-    return true;
+    char folder[MAX_PATH];
+    memcpy(folder, path, folderLength);
+    folder[folderLength] = '\0';
+    return !OthersMayChange(folder);
 }
 
 /* A new folder of this run in the temporary folder, open to Administrators
@@ -182,13 +181,19 @@ static AtRestart MoveThenSchedule(const char *path, char held[MAX_PATH])
 
 static void NoteInPlace(const char *path)
 {
-    size_t used = InPlace != NULL ? strlen(InPlace) : 0, length = strlen(path);
-    char *list = (char *)realloc(InPlace, used + length + 2);
-    if (list == NULL)
+    if (InPlaceCount == InPlaceCapacity) {
+        size_t grown = InPlaceCapacity == 0 ? 16 : InPlaceCapacity * 2;
+        char **paths = (char **)realloc(InPlace, grown * sizeof(char *));
+        if (paths == NULL)
+            return;
+        InPlace = paths;
+        InPlaceCapacity = grown;
+    }
+    char *copy = (char *)malloc(strlen(path) + 1);
+    if (copy == NULL)
         return;
-    memcpy(list + used, path, length);
-    memcpy(list + used + length, "\n", 2);
-    InPlace = list;
+    strcpy(copy, path);
+    InPlace[InPlaceCount++] = copy;
 }
 
 AtRestart RemoveAtRestart(const char *path, bool folder, bool inPlaceAllowed, char held[MAX_PATH])
@@ -199,9 +204,8 @@ AtRestart RemoveAtRestart(const char *path, bool folder, bool inPlaceAllowed, ch
     /* What the error record said of the deletion is what a failure reports. */
     ErrorDescription deletion = ErrorRecord;
     AtRestart done = folder ? AT_RESTART_NONE : MoveThenSchedule(path, held);
-    char parent[MAX_PATH];
-    if (done == AT_RESTART_NONE && inPlaceAllowed && FolderOf(path, parent) &&
-        !OthersMayChange(parent) && CheckedMoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) == NULL) {
+    if (done == AT_RESTART_NONE && inPlaceAllowed && MayScheduleInPlace(path) &&
+        CheckedMoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) == NULL) {
         NoteInPlace(path);
         done = AT_RESTART_IN_PLACE;
     }
@@ -225,15 +229,14 @@ AtRestart ScheduleIfInUse(const char *path, DWORD code, bool folder, bool holdsS
     return done;
 }
 
-bool HoldsOnlyScheduled(const char *folder)
+bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count)
 {
-    if (InPlace == NULL)
-        return false;
     char pattern[MAX_PATH], entry[MAX_PATH];
     size_t length = strlen(folder);
-    if (length + 3 >= sizeof pattern)
+    if (count == 0 || length + 3 >= sizeof pattern)
         return false;
-    snprintf(pattern, sizeof pattern, "%s\\*", folder);
+    const char *separator = EndsInChar(folder, length, '\\', AnsiLeadBytes()) ? "" : "\\";
+    snprintf(pattern, sizeof pattern, "%s%s*", folder, separator);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -243,20 +246,19 @@ bool HoldsOnlyScheduled(const char *folder)
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
             continue;
         any = true;
-        int written = snprintf(entry, sizeof entry, "%s\\%s", folder, found.cFileName);
-        bool listed = false;
+        int written = snprintf(entry, sizeof entry, "%s%s%s", folder, separator, found.cFileName);
         size_t entryLength = strlen(entry);
-        for (const char *line = InPlace; written > 0 && !listed && *line != '\0';) {
-            const char *end = strchr(line, '\n');
-            listed = (size_t)(end - line) == entryLength &&
-                     EqualIgnoringAsciiCase(line, entry, entryLength, AnsiLeadBytes());
-            line = end + 1;
-        }
+        bool listed = false;
+        for (size_t i = 0; written > 0 && !listed && i < count; i++)
+            listed = strlen(paths[i]) == entryLength &&
+                     EqualIgnoringAsciiCase(paths[i], entry, entryLength, AnsiLeadBytes());
         only = listed;
     } while (only && FindNextFileA(search, &found));
     FindClose(search);
     return only && any;
 }
+
+bool HoldsOnlyScheduled(const char *folder) { return HoldsOnlyPathsOf(folder, InPlace, InPlaceCount); }
 
 void FinishRestartRemovals()
 {

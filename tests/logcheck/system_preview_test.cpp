@@ -221,17 +221,7 @@ std::string LogcheckExe()
 /* Walks the real uninstaller through its three pages. */
 long Uninstall(const std::string &exe, const std::string &log)
 {
-    Uninstaller run;
-    if (!Start(Quoted(exe) + " " + Quoted(log), run))
-        return -1;
-    HWND frame = WaitForFrame(run);
-    for (Page page : {PAGE1, PAGE2, PAGE3}) {
-        HWND shown = frame ? WaitForPage(frame, page) : NULL;
-        if (shown == NULL)
-            return -2;
-        Click(shown, IDC_CONTINUE);
-    }
-    return WaitForExit(run);
+    return WalkThreePages(Quoted(exe) + " " + Quoted(log), IDC_CONTINUE);
 }
 
 } // namespace

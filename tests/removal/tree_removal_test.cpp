@@ -267,66 +267,34 @@ TEST(RemoveTree, ANameTheNarrowListingSpellsWithASeparatorIsReachedByItsShortNam
     }
 }
 
-TEST(RemoveTree, ReachesNamesTheCodePageCannotSpellByTheirShortNamesAndNothingBeside)
+/* The program's own file kept for the copy: under a folder the walk joined by
+   its short name, or as the real a-macron.txt, still there when the walk
+   reaches its look-alike, whose listed name then probes as it. */
+TEST(RemoveTree, DefersTheProgramUnderTheNamesTheWalkJoinedAndRemovesALookAlikeOfItByItsShortName)
 {
     ASSERT_EQ(1252u, GetACP()) << "the names are listed this way under 1252";
-    ForgetDeferrals();
-    std::string box = Sandbox("tree-short");
-    MakeFile(box + "\\canary.txt");
-    MakeWideFiles(box, ForeignNameTree(L"tree"));
-    /* '?' for what has no form, and a look-alike beside its namesake. */
-    std::vector<std::string> listed = Listing(box + "\\tree");
-    ASSERT_EQ(2, std::count(listed.begin(), listed.end(), "a-macron.txt"));
-    ASSERT_EQ(1, std::count(listed.begin(), listed.end(), "o-only.txt"));
-    ASSERT_EQ(1, std::count(listed.begin(), listed.end(), "??.txt"));
-
-    TreeRemoved = TreeTally();
-    EXPECT_EQ(nullptr, RemoveTreeAt(box + "\\tree"));
-    EXPECT_EQ(8ul, TreeRemoved.files);
-    EXPECT_EQ(2ul, TreeRemoved.folders);
-    EXPECT_EQ(nullptr, CurrentFindHandle);
-    for (const std::wstring &entry : ForeignNameTree(L"tree"))
-        EXPECT_TRUE(WideMissing(box, entry));
-    EXPECT_TRUE(Exists(box + "\\canary.txt"));
-    WipeTree(box);
-}
-
-TEST(RemoveTree, DefersTheProgramUnderTheShortNamesTheWalkJoined)
-{
-    ASSERT_EQ(1252u, GetACP()) << "the names are listed this way under 1252";
-    std::string box = Sandbox("tree-short-own"), tree = box + "\\tree";
-    MakeWideFiles(box, ForeignNameTree(L"tree"));
-    std::string greek = tree + "\\" + ShortNameOf(tree, "????????");
-    ASSERT_NE(tree + "\\", greek);
-    std::string own = greek + "\\uninstall.exe";
-    MakeFile(own);
-    ForgetDeferrals(own);
-    EXPECT_EQ(nullptr, RemoveTreeAt(tree));
-    ASSERT_NE(nullptr, PendingRemovalList);
-    EXPECT_EQ(Quoted(own) + " " + Quoted(greek) + " " + Quoted(tree), std::string(PendingRemovalList));
-    EXPECT_TRUE(Exists(own));
-    EXPECT_TRUE(WideMissing(box, L"tree\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac\\inside.txt"));
-    EXPECT_TRUE(WideMissing(box, L"tree\\\u65e5\u672c.txt"));
-    ForgetDeferrals();
-    DeleteFileA(own.c_str());
-    RemoveDirectoryA(greek.c_str());
-    WipeTree(box);
-}
-
-TEST(RemoveTree, ALookAlikeOfAnEntryThatStaysGoesByItsShortNameNotAsThatEntry)
-{
-    ASSERT_EQ(1252u, GetACP()) << "the names are listed this way under 1252";
-    std::string box = Sandbox("tree-look-alike"), tree = box + "\\tree";
-    MakeWideFiles(box, ForeignNameTree(L"tree"));
-    /* Kept for the copy, the real a-macron.txt is still there when the walk
-       reaches its look-alike, whose listed name then probes as it. */
-    std::string own = tree + "\\a-macron.txt";
-    ForgetDeferrals(own);
-    EXPECT_EQ(nullptr, RemoveTreeAt(tree));
-    ASSERT_NE(nullptr, PendingRemovalList);
-    EXPECT_EQ(Quoted(own) + " " + Quoted(tree), std::string(PendingRemovalList));
-    EXPECT_TRUE(Exists(own));
-    EXPECT_TRUE(WideMissing(box, L"tree\\\u0101-macron.txt"));
-    ForgetDeferrals();
-    WipeTree(box);
+    for (bool inGreekFolder : {true, false}) {
+        SCOPED_TRACE(inGreekFolder ? "under a short name" : "beside its look-alike");
+        std::string box = Sandbox("tree-short-own"), tree = box + "\\tree";
+        MakeWideFiles(box, ForeignNameTree(L"tree"));
+        std::string folder = inGreekFolder ? tree + "\\" + ShortNameOf(tree, "????????") : tree;
+        ASSERT_NE(tree + "\\", folder);
+        std::string own = folder + (inGreekFolder ? "\\uninstall.exe" : "\\a-macron.txt");
+        if (inGreekFolder)
+            MakeFile(own);
+        ForgetDeferrals(own);
+        EXPECT_EQ(nullptr, RemoveTreeAt(tree));
+        ASSERT_NE(nullptr, PendingRemovalList);
+        std::string expected = Quoted(own) + (inGreekFolder ? " " + Quoted(folder) : "") + " " + Quoted(tree);
+        EXPECT_EQ(expected, std::string(PendingRemovalList));
+        EXPECT_TRUE(Exists(own));
+        EXPECT_TRUE(WideMissing(box, L"tree\\\u65e5\u672c.txt"));
+        EXPECT_TRUE(WideMissing(box, L"tree\\\u0101-macron.txt"));
+        ForgetDeferrals();
+        if (inGreekFolder) {
+            DeleteFileA(own.c_str());
+            RemoveDirectoryA(folder.c_str());
+        }
+        WipeTree(box);
+    }
 }
