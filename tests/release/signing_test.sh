@@ -65,6 +65,10 @@ basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
 extendedKeyUsage = critical, timeStamping
 authorityKeyIdentifier = keyid
+# A look-alike of the root, with a payload no digest covers.
+[payload_ext]
+basicConstraints = critical, CA:true
+1.3.6.1.4.1.99999.2 = ASN1:UTF8String:a payload the digest never covers
 # What openssl ts -reply reads.
 [tsa]
 default_tsa = tsa_section
@@ -98,6 +102,7 @@ make_cert() {
   make_cert tsa "/CN=Vorblend Test Time Stamps" tsa_ext ca &&
   make_cert otherca "/CN=Some Other Root" ca_ext "" &&
   make_cert othersign "/CN=Brenhow Look-alike" codesign_ext otherca &&
+  make_cert lookalike "/CN=Vorblend Test Root" payload_ext "" &&
   echo 01 >"$pki/tsa-serial" &&
   printf 'correct horse battery\n' >"$pki/password" &&
   printf 'not the password\n' >"$pki/wrong-password" &&
@@ -255,9 +260,10 @@ check "  keeping the user's files" \
 check "  and leaving nothing beside the folder" test -z "$(leftovers)"
 
 # --- verify-release ---------------------------------------------------------
-check "verify-release --ca --tsa-ca passes the files signed both ways" \
+check "verify-release --ca --tsa-ca passes the files signed all three ways, time-stamped and not" \
   "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
-    "$tmp/p12/uninstall.exe" "$tmp/p12/logcheck.exe" "$tmp/p11/uninstall.exe" "$tmp/p11/logcheck.exe"
+    "$tmp/p12/uninstall.exe" "$tmp/p12/logcheck.exe" "$tmp/p11/uninstall.exe" "$tmp/p11/logcheck.exe" \
+    "$tmp/token/uninstall.exe" "$tmp/token/logcheck.exe"
 
 # One byte changed inside the first section, which the signature's digest covers.
 mkdir -p "$tmp/changed" "$tmp/other"
@@ -346,6 +352,41 @@ check "  a nested signature" grep -q "^FAIL signature: $tmp/nested/logcheck.exe:
 check "  while those with the bytes inside the entry are still the release's" \
   bash -c "! grep -qE '^FAIL sources: $tmp/(hidden-entry|hidden-padding|nested)/' '$tmp/bad'"
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
+
+# Good files altered in one way each, every DER length, the certificate entry
+# and the PE checksum made right again, so that only the rule named is broken.
+# p12/ carries the leaf and the root and a time stamp, p11/ the leaf and a time
+# stamp, token/ the leaf alone.
+altered=(
+  "junk-stamp|p12/uninstall.exe|the time stamp attribute holds no signed time-stamp token"
+  "extra-cert|p12/logcheck.exe|the signature carries a certificate that is not on its signer's certificate path"
+  "swap-cert|p12/uninstall.exe|a certificate the signature carries is not on the signer's verified path"
+  "duplicate-cert|token/uninstall.exe|the signature carries a certificate twice"
+  "token-extra-cert|p11/uninstall.exe|the time stamp carries a certificate that is not on its signer's certificate path"
+  "extra-digest|token/logcheck.exe|the signature's digest algorithms are not SHA-256 alone"
+  "rsa-without-null|token/uninstall.exe|the signer's signature algorithm is not RSA with its NULL parameters"
+  "long-length|token/uninstall.exe|the signature is not DER (a length not in its shortest form)"
+  "checksum-bit|p11/logcheck.exe|the PE checksum in the optional header (0x"
+)
+files=()
+for row in "${altered[@]}"; do
+  IFS='|' read -r alteration file rule <<<"$row"
+  mkdir -p "$tmp/altered/$alteration"
+  files+=("$tmp/altered/$alteration/$(basename "$file")")
+  "$src/tests/release/alter-signature" "$tmp/$file" "${files[-1]}" "$alteration" \
+    "$pki/lookalike.pem" >"$tmp/out" 2>&1 || not_ok "altering $file: $alteration"
+done
+"$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
+  "${files[@]}" "$tmp/token/logcheck.exe" >"$tmp/bad" 2>&1
+status=$?
+cp "$tmp/bad" "$tmp/out"
+check "verify-release fails files whose signature breaks one rule of its form" test $status -ne 0
+for row in "${altered[@]}"; do
+  IFS='|' read -r alteration file rule <<<"$row"
+  check "  $alteration: $rule" \
+    grep -qF "FAIL signature: $tmp/altered/$alteration/$(basename "$file"): $rule" "$tmp/bad"
+done
+check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/token/' '$tmp/bad'"
 
 # The release's bytes signed again under a self-made certificate of the same
 # name: without --ca only the roots of the system's store are trusted, never a
