@@ -78,6 +78,32 @@ HKEY PredefinedKey(RegistryRoot root);
 /* Whether the process runs elevated (an administrator's full token). */
 bool RunsElevated();
 
+/* restart_chain.cpp */
+
+/* What the system reports of one entry, read from one handle without following a link. */
+struct FolderReport {
+    DWORD attributes;                /* FILE_ATTRIBUTE_*; a reparse point shows here */
+    char finalPath[MAX_PATH];        /* GetFinalPathNameByHandleA, \\?\ prefix stripped */
+    PSECURITY_DESCRIPTOR descriptor; /* self-relative, owner + DACL; the caller LocalFrees it (may be null) */
+};
+/* ReadFolderFromSystem; a test seam. 0, or the system's code when nothing could be read. */
+extern DWORD (*ReadFolder)(const char *path, FolderReport *report);
+DWORD ReadFolderFromSystem(const char *path, FolderReport *report);
+
+enum ChainPlace {
+    CHAIN_HOLDER, /* the folder that holds the scheduled name */
+    CHAIN_ABOVE,  /* any folder above it but the volume root */
+    CHAIN_ROOT,   /* the volume root X:\ */
+};
+/* The owner and permissions of one folder allow nobody but SYSTEM, Administrators
+   and TrustedInstaller to change what it holds, for its place on the chain. */
+bool FolderIsTrusted(PSECURITY_DESCRIPTOR descriptor, ChainPlace place);
+/* A name (a full path X:\...\name, as GetFullPathNameA gives it) may be scheduled for
+   deletion at the restart: a fixed drive, the entry itself and every folder up to the
+   root read through ReadFolder, none a reparse point, each final path the path itself,
+   each folder trusted for its place. Walked by the path's characters (DBCS-safe). */
+bool ChainIsTrusted(const char *fullPath);
+
 /* restart_removal.cpp */
 
 enum AtRestart {
