@@ -35,8 +35,10 @@ void CleanupMode(int argc, char **argv)
         /* Still in use: renamed aside and scheduled; never scheduled under its
            own name, which a reinstall may have taken by the restart. */
         char held[MAX_PATH];
+        RestartFacts facts = {};
+        facts.onCopyList = true;
         if (failure != NULL)
-            ScheduleIfInUse(argv[i], failure->code, false, false, false, held);
+            RemoveAtRestart(argv[i], failure->code, &facts, held);
     }
     FinishRestartRemovals();
     ExitProcess(0);

@@ -292,10 +292,13 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
     }
     case TREE_STOPS: {
         const TreeTally &tree = report->tree;
-        snprintf(text, size, "tree '%s' stopped at '%s' (%lu, %s): %lu file%s, %lu folder%s and "
+        /* A running image fails with 5 like a denied deletion: the report says which. */
+        bool inUse = IsInUse(report->stoppedAt, report->code);
+        snprintf(text, size, "tree '%s' stopped at '%s'%s (%lu, %s): %lu file%s, %lu folder%s and "
                              "%lu link%s went before it; it, what is listed after it and every "
                              "folder above it stay",
-                 argument, report->stoppedAt, (unsigned long)report->code, reason, tree.files,
+                 argument, report->stoppedAt, inUse ? ", in use" : "", (unsigned long)report->code,
+                 reason, tree.files,
                  Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
                  Plural(tree.links));
         break;
@@ -328,11 +331,6 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
         snprintf(text, size, "removing '%s' failed (%lu, %s)", argument,
                  (unsigned long)report->code, report->code != 0 ? reason : "no code");
         break;
-    }
-    /* Moved aside for the restart, then neither scheduled nor put back. */
-    if (report->outcome != WILL_REMOVE_AT_RESTART && report->heldAt[0] != '\0') {
-        size_t used = strlen(text);
-        snprintf(text + used, size - used, "; it now lies at '%s'", report->heldAt);
     }
 }
 

@@ -45,6 +45,7 @@ struct Preview {
     NameSet gonePaths;          /* removed by records so far (or by the copy) */
     NameSet goneKeys;           /* "ROOT\PATH" of deleted keys */
     NameSet goneValues;         /* "ROOT\PATH\x01NAME" of deleted values */
+    NameSet keepScheduled;      /* folders that hold what goes at the restart where it stands */
     char **deferred;            /* paths in the order of deferral */
     size_t *deferredRecord;     /* the record each one came from */
     size_t deferredCount, deferredCapacity;
@@ -61,6 +62,11 @@ void Defer(Preview *preview, size_t record, const char *path);
 /* Removed by an earlier record: the path itself or a folder above it. */
 bool IsGone(const Preview *preview, const char *path);
 void MarkGone(Preview *preview, const char *path);
+/* Goes at the restart as planned: gone from here on, and when it stays where
+   it stands, its folder keeps it. */
+void MarkAtRestart(Preview *preview, const char *path, const RestartPlan *plan);
+/* The folder holds something that goes at the restart where it stands. */
+bool KeepsScheduled(const Preview *preview, const char *folder);
 /* "holds a, b, c (and N more)": what of the folder is not gone; 0 when empty. */
 size_t DescribeRemaining(const Preview *preview, const char *folder, char *text, size_t size);
 
@@ -72,8 +78,11 @@ extern DWORD (*DeleteAccessProbe)(const char *path, bool folder);
 /* 0 when the key opens with that access, else the registry's code. A seam too. */
 extern LONG (*KeyAccessProbe)(HKEY root, const char *path, REGSAM access);
 /* What stands in the way of deleting an existing entry with these attributes:
-   the outcome, or WILL_REMOVE_FILE when nothing does. *code: the system's code. */
-Outcome DeletionVerdict(const char *path, DWORD attributes, DWORD *code);
+   the outcome, or WILL_REMOVE_FILE when nothing does. *code: the system's code
+   of the deletion. An entry in use is WILL_REMOVE_AT_RESTART when the restart
+   decision, asked with the facts, says so (plan: how), else WILL_FAIL_IN_USE. */
+Outcome DeletionVerdict(const char *path, DWORD attributes, const RestartFacts *facts, DWORD *code,
+                        RestartPlan *plan);
 const char *CodeName(DWORD code);
 
 /* preview_files.cpp */

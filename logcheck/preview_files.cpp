@@ -52,7 +52,8 @@ static void AddVerdictLine(Preview *preview, size_t record, Outcome verdict, DWO
         AddLine(preview, record, verdict, "'%s' is read-only: its removal will fail (5)", path);
     else
         AddLine(preview, record, verdict, "this run may not remove '%s' (%lu, %s)", path,
-                (unsigned long)code, CodeName(code));
+                (unsigned long)code,
+                CodeName(verdict == WILL_FAIL_IN_USE ? ERROR_SHARING_VIOLATION : code));
 }
 
 /* What a file: or dir: record meets before its removal is asked: deferral, a
@@ -76,17 +77,32 @@ static bool EntryToRemove(Preview *preview, size_t record, const char *path, boo
     return true;
 }
 
+/* The entry goes at the restart as planned; its line says how. */
+static void AtRestart(Preview *preview, size_t record, const char *path, DWORD code,
+                      const RestartPlan *plan)
+{
+    MarkAtRestart(preview, path, plan);
+    if (plan->way == RESTART_MOVE_ASIDE)
+        AddLine(preview, record, WILL_REMOVE_AT_RESTART,
+                "'%s' is in use now (%lu): it will be moved aside and deleted at the next restart",
+                path, (unsigned long)code);
+    else
+        AddLine(preview, record, WILL_REMOVE_AT_RESTART,
+                "'%s' is in use now (%lu): it will be deleted at the next restart, where it stands",
+                path, (unsigned long)code);
+}
+
 /* Whether this run may remove the entry; if so it counts as gone from here on,
    otherwise the line says why not. */
 static bool MayRemove(Preview *preview, size_t record, const char *path, DWORD attributes)
 {
     DWORD code;
-    Outcome verdict = DeletionVerdict(path, attributes, &code);
+    RestartFacts facts = {};
+    facts.holdsScheduled = (attributes & FILE_ATTRIBUTE_DIRECTORY) && KeepsScheduled(preview, path);
+    RestartPlan plan;
+    Outcome verdict = DeletionVerdict(path, attributes, &facts, &code, &plan);
     if (verdict == WILL_REMOVE_AT_RESTART) {
-        MarkGone(preview, path);
-        AddLine(preview, record, verdict,
-                "'%s' is in use now (32): it will be deleted at the next restart, where it stands",
-                path);
+        AtRestart(preview, record, path, code, &plan);
         return false;
     }
     if (verdict != WILL_REMOVE_FILE) {
@@ -144,6 +160,7 @@ void PreviewFolder(Preview *preview, size_t record, const char *path)
 struct TreeWalk {
     bool found;                 /* the top named something */
     unsigned long files, folders, links, deferred, atRestart;
+    unsigned shortNames;        /* entries on the path now walked that were reached by short names */
     bool stopped;
     Outcome stop;               /* why the walk stopped */
     DWORD code;
@@ -209,8 +226,9 @@ static bool JoinName(char *path, size_t length, const char *name, TreeWalk *walk
    an earlier record removed is probed too: its listed name may be only a
    look-alike of the one that went. */
 static int ReachEntry(Preview *preview, char *path, size_t length, const WIN32_FIND_DATAA *listed,
-                      WIN32_FIND_DATAA *probe, TreeWalk *walk)
+                      WIN32_FIND_DATAA *probe, TreeWalk *walk, bool *byShortName)
 {
+    *byShortName = false;
     const unsigned char *leadBytes = AnsiLeadBytes();
     EntryFacts listedFacts = FactsOf(listed, true), probedFacts;
     bool addressable = IsAddressableName(listed->cFileName, leadBytes);
@@ -229,6 +247,7 @@ static int ReachEntry(Preview *preview, char *path, size_t length, const WIN32_F
         if (IsGone(preview, path))
             return 0;
         probedFacts = FactsOf(probe, Probe(path, probe));
+        *byShortName = true;
         if (ShortNameFindsEntry(&listedFacts, &probedFacts))
             return 1;
         snprintf(why, sizeof why, "it lists '%s', whose short name finds another entry or none",
@@ -264,8 +283,12 @@ static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
         WIN32_FIND_DATAA probe;
-        int reached = ReachEntry(preview, path, length, &found, &probe, walk);
-        if (reached < 0 || (reached > 0 && !WalkProbed(preview, record, path, &probe, walk))) {
+        bool byShortName;
+        int reached = ReachEntry(preview, path, length, &found, &probe, walk, &byShortName);
+        walk->shortNames += byShortName ? 1 : 0;
+        bool walked = reached > 0 && WalkProbed(preview, record, path, &probe, walk);
+        walk->shortNames -= byShortName ? 1 : 0;
+        if (reached < 0 || (reached > 0 && !walked)) {
             ok = false;
             break;
         }
@@ -304,19 +327,22 @@ static bool WalkProbed(Preview *preview, size_t record, char *path, const WIN32_
         return true;
     }
     DWORD code;
-    Outcome verdict = DeletionVerdict(path, attributes, &code);
+    RestartFacts facts = {};
+    facts.byShortName = walk->shortNames > 0;
+    facts.holdsScheduled = folder && !link && KeepsScheduled(preview, path);
+    RestartPlan plan;
+    Outcome verdict = DeletionVerdict(path, attributes, &facts, &code, &plan);
     if (verdict == WILL_REMOVE_AT_RESTART) {
         /* No failure: the walk goes on, and the folders above follow it. */
-        MarkGone(preview, path);
         walk->atRestart++;
-        AddLine(preview, record, verdict,
-                "'%s' is in use now (32): it will be deleted at the next restart, where it stands",
-                path);
+        AtRestart(preview, record, path, code, &plan);
         return true;
     }
     if (verdict != WILL_REMOVE_FILE)
         return Stop(walk, verdict, code, path,
-                    verdict == WILL_FAIL_READ_ONLY ? "read-only" : CodeName(code));
+                    verdict == WILL_FAIL_READ_ONLY ? "read-only"
+                    : verdict == WILL_FAIL_IN_USE  ? CodeName(ERROR_SHARING_VIOLATION)
+                                                   : CodeName(code));
     MarkGone(preview, path);
     if (link)
         walk->links++;
@@ -443,7 +469,18 @@ void PreviewCleanupCopy(Preview *preview)
                     path, (unsigned long)place, (unsigned long)of, remaining);
             continue;
         }
-        Outcome verdict = DeletionVerdict(path, attributes, &code);
+        RestartFacts facts = {};
+        facts.onCopyList = true;
+        RestartPlan plan;
+        Outcome verdict = DeletionVerdict(path, attributes, &facts, &code, &plan);
+        if (verdict == WILL_REMOVE_AT_RESTART) {
+            MarkGone(preview, path);
+            AddLine(preview, record, DEFERRED,
+                    "'%s' is kept for the clean-up copy (%lu of %lu), which will move it aside: "
+                    "it is in use now (%lu) and deleted at the next restart",
+                    path, (unsigned long)place, (unsigned long)of, (unsigned long)code);
+            continue;
+        }
         if (verdict != WILL_REMOVE_FILE) {
             AddLine(preview, record, DEFERRED_WILL_FAIL,
                     "'%s' is kept for the clean-up copy (%lu of %lu), which will fail: %s (%lu)",

@@ -195,6 +195,28 @@ void MarkGone(Preview *preview, const char *path)
     NameSetAdd(&preview->gonePaths, key);
 }
 
+void MarkAtRestart(Preview *preview, const char *path, const RestartPlan *plan)
+{
+    MarkGone(preview, path);
+    if (plan->way != RESTART_IN_PLACE)
+        return; /* moved aside: the name is free at once */
+    /* Its folder keeps it until the restart. */
+    char key[MAX_PATH];
+    PathKey(path, key, sizeof key);
+    size_t at = FindLastChar(key, strlen(key), '\\', AnsiLeadBytes());
+    if (at > 2 && key[at] == '\\') {
+        key[at] = '\0';
+        NameSetAdd(&preview->keepScheduled, key);
+    }
+}
+
+bool KeepsScheduled(const Preview *preview, const char *folder)
+{
+    char key[MAX_PATH];
+    PathKey(folder, key, sizeof key);
+    return NameSetHas(&preview->keepScheduled, key);
+}
+
 size_t DescribeRemaining(const Preview *preview, const char *folder, char *text, size_t size)
 {
     char pattern[MAX_PATH + 4];

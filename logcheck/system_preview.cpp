@@ -98,6 +98,7 @@ static void FreePreview(Preview *preview)
     FreeNameSet(&preview->gonePaths);
     FreeNameSet(&preview->goneKeys);
     FreeNameSet(&preview->goneValues);
+    FreeNameSet(&preview->keepScheduled);
     for (size_t i = 0; i < preview->deferredCount; i++)
         free(preview->deferred[i]);
     free(preview->deferred);

@@ -1,8 +1,9 @@
 /*
  * What a record's results mean for the report. A code alone does not always
- * tell the cause (5 is a read-only file, a denied deletion, a file: that is a
- * folder, or a key that keeps subkeys), so the entry or key is looked at after
- * the failure, as the preview looks before it. Only failures are looked at.
+ * tell the cause (5 is a read-only file, a denied deletion, a running image,
+ * a file: that is a folder, or a key that keeps subkeys), so the entry or key
+ * is looked at after the failure, as the preview looks before it. Only
+ * failures are looked at.
  */
 #include "removal/removal.h"
 #include "removal/records.h"
@@ -36,7 +37,7 @@ Outcome EntryFailureOutcome(const char *path, DWORD code, bool folder)
         return WILL_FAIL_KIND;
     if (attributes & FILE_ATTRIBUTE_READONLY)
         return WILL_FAIL_READ_ONLY;
-    return WILL_FAIL_ACCESS;
+    return !folder && IsInUse(path, code) ? WILL_FAIL_IN_USE : WILL_FAIL_ACCESS; /* a running image */
 }
 
 /* Whether the key, opened only to look, has subkeys. */

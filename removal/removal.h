@@ -78,45 +78,104 @@ HKEY PredefinedKey(RegistryRoot root);
 /* Whether the process runs elevated (an administrator's full token). */
 bool RunsElevated();
 
+/* restart_chain.cpp */
+
+/* What the system reports of one entry, read from one handle without following a link. */
+struct FolderReport {
+    DWORD attributes;                /* FILE_ATTRIBUTE_*; a reparse point shows here */
+    char finalPath[MAX_PATH];        /* GetFinalPathNameByHandleA, \\?\ prefix stripped */
+    PSECURITY_DESCRIPTOR descriptor; /* self-relative, owner + DACL; the caller LocalFrees it (may be null) */
+};
+/* ReadFolderFromSystem; a test seam. 0, or the system's code when nothing could be read. */
+extern DWORD (*ReadFolder)(const char *path, FolderReport *report);
+DWORD ReadFolderFromSystem(const char *path, FolderReport *report);
+
+enum ChainPlace {
+    CHAIN_HOLDER, /* the folder that holds the scheduled name */
+    CHAIN_ABOVE,  /* any folder above it but the volume root */
+    CHAIN_ROOT,   /* the volume root X:\ */
+};
+/* The owner and permissions of one folder allow nobody but SYSTEM, Administrators
+   and TrustedInstaller to change what it holds, for its place on the chain. */
+bool FolderIsTrusted(PSECURITY_DESCRIPTOR descriptor, ChainPlace place);
+/* A name (a full path X:\...\name, as GetFullPathNameA gives it) may be scheduled for
+   deletion at the restart: a fixed drive, the entry itself and every folder up to the
+   root read through ReadFolder, none a reparse point, each final path the path itself,
+   each folder trusted for its place. Walked by the path's characters (DBCS-safe). */
+bool ChainIsTrusted(const char *fullPath);
+
 /* restart_removal.cpp */
 
 enum AtRestart {
     AT_RESTART_NONE,     /* not scheduled: the removal fails as it did */
-    AT_RESTART_MOVED,    /* renamed into the holding folder, that name scheduled */
+    AT_RESTART_MOVED,    /* its new name in the holding folder scheduled, then renamed there */
     AT_RESTART_IN_PLACE, /* scheduled under its own name */
-    AT_RESTART_STRANDED, /* renamed, not scheduled, and not put back: it lies at the held name */
+};
+
+/* What the caller knows of a path whose removal failed. */
+struct RestartFacts {
+    bool folder;         /* removed as a folder */
+    bool byShortName;    /* the tree walk reached it, or a folder above it, by a short name */
+    bool onCopyList;     /* one of the clean-up copy's paths */
+    bool holdsScheduled; /* a folder that holds only entries scheduled where they stand */
+    bool ownPath;        /* the program's own file, or a folder above it */
+    bool log, report;    /* the removal log; the report or a folder above it */
+};
+enum RestartWay {
+    RESTART_NOT,        /* not at the restart: the removal fails as it did */
+    RESTART_MOVE_ASIDE, /* renamed into the holding folder on its volume, that name scheduled */
+    RESTART_IN_PLACE,   /* scheduled under its own name */
+};
+enum RestartWhy {
+    RESTART_DUE,          /* it goes at the restart */
+    NOT_OURS,             /* the program's own path, the log or the report */
+    NOT_IN_USE,           /* the failure is not that of an entry in use */
+    NOT_ELEVATED,         /* Windows refuses the schedule */
+    NOT_SPELLED,          /* no full path could be made of it */
+    NOT_UNDER_SHORT_NAME, /* by the restart another entry may bear that name */
+    NOT_FOR_THE_COPY,     /* the copy never schedules in place: a reinstall may take the name */
+    NOT_TRUSTED_CHAIN,    /* someone but SYSTEM and the administrators could redirect the name */
+};
+struct RestartPlan {
+    RestartWay way;
+    RestartWhy why;
+    char fullPath[MAX_PATH]; /* GetFullPathNameA of the path, what the chain test and the held name start from */
+};
+enum RestartStep {
+    STEP_HOLDER_SCHEDULED, /* a holding folder made and its deletion scheduled */
+    STEP_HELD_SCHEDULED,   /* a file's held name scheduled, not yet renamed there */
+    STEP_RENAMED,          /* the file renamed to its held name */
 };
 
 extern bool (*RunIsElevated)();                          /* RunsElevated; a test seam */
-extern bool (*OthersMayChange)(const char *folder);      /* FolderOthersMayChange; a test seam */
 extern bool (*OpensForDeletion)(const char *path);       /* a DELETE open works; a test seam */
 extern ErrorRef (*MoveAside)(const char *from, const char *to); /* the rename; a test seam */
+/* Asked after each step; false stops the run's scheduling there, as a kill would. A test seam. */
+extern bool (*GoesOnAfter)(RestartStep step);
 
 /* A deletion that failed with this code because the file is in use: 32, or 5
    on a file that is not read-only and still opens for deletion. Never a folder. */
 bool IsInUse(const char *path, DWORD code);
-/* Anyone but SYSTEM, Administrators and TrustedInstaller may add to, delete
-   from or re-permission the folder (or nothing can tell). */
-bool FolderOthersMayChange(const char *folder);
-/* Schedules an entry in use for deletion at the next restart: a file is moved
-   into the holding folder first (held: its new name), else, when allowed and
-   its folder is safe, scheduled where it stands. Elevated runs only. The error
-   record keeps the deletion's failure when nothing was scheduled. */
-AtRestart RemoveAtRestart(const char *path, bool folder, bool inPlaceAllowed, char held[MAX_PATH]);
-/* After a removal failed with code: a file in use (not the log), or a folder
-   that is someone's current folder or holds only what this run scheduled in
-   place, goes at the restart. The caller has ruled out the program's own
-   paths and the report. */
-AtRestart ScheduleIfInUse(const char *path, DWORD code, bool folder, bool holdsScheduled,
-                          bool inPlaceAllowed, char held[MAX_PATH]);
-/* This run may schedule the path under its own name: it is elevated and no
-   other account may change the folder that holds it. */
-bool MayScheduleInPlace(const char *path);
+/* The one restart decision, for a path whose removal failed with code: true
+   when it goes at the restart (plan->way says how), else plan->why says why
+   not. Writes nothing: the preview asks it too. A file in use goes, a folder
+   when it is someone's current folder (32) or holds only what was scheduled
+   in place (145). A running image (5) is moved aside when its volume's root
+   passes the chain test; otherwise in place, when the walk did not reach it
+   by a short name, it is not the copy's, and its chain passes. */
+bool PlanRestart(const char *path, DWORD code, const RestartFacts *facts, RestartPlan *plan);
+/* Carries the plan out (held: the new name of a file moved aside, else "");
+   AT_RESTART_NONE when a step fails. */
+AtRestart CarryOutRestart(const char *path, const RestartPlan *plan, char held[MAX_PATH]);
+/* Both, for the removal and the copy; the error record keeps the deletion's
+   failure when nothing was scheduled. */
+AtRestart RemoveAtRestart(const char *path, DWORD code, const RestartFacts *facts, char held[MAX_PATH]);
 /* The folder holds entries, and every one of them is one of the paths. */
 bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count);
 /* The folder holds entries, every one of them scheduled in place by this run. */
 bool HoldsOnlyScheduled(const char *folder);
-/* Schedules the holding folder after what it holds; called once the removals are done. */
+/* Forgets this run's holding folders once the removals are done: each one's
+   deletion is already scheduled after everything in it. */
 void FinishRestartRemovals();
 
 /* removal_log.cpp */

@@ -146,9 +146,10 @@ static void Removed(RecordReport *report, const char *path, ErrorRef result, boo
         return; /* deferred */
     }
     if (result != NULL) {
-        bool holdsScheduled = folder && result->code == ERROR_DIR_NOT_EMPTY && HoldsOnlyScheduled(path);
-        AtRestart done = ScheduleIfInUse(path, result->code, folder, holdsScheduled, true,
-                                         report->heldAt);
+        RestartFacts facts = {};
+        facts.folder = folder;
+        facts.holdsScheduled = folder && result->code == ERROR_DIR_NOT_EMPTY && HoldsOnlyScheduled(path);
+        AtRestart done = RemoveAtRestart(path, result->code, &facts, report->heldAt);
         if (done == AT_RESTART_MOVED || done == AT_RESTART_IN_PLACE) {
             report->outcome = WILL_REMOVE_AT_RESTART;
             report->tree.atRestart = 1;

@@ -1,19 +1,18 @@
 /*
- * Files in use: what cannot be deleted now goes at the next restart. A file
- * that another program keeps open, or a running program, is first renamed into
- * a holding folder of this run (in the temporary folder, changeable only by
- * Administrators and SYSTEM) and that name is scheduled, so the original path
- * is free at once and a reinstall before the restart is never touched. Only
- * where the rename fails is the path scheduled under its own name, and only
- * when its folder cannot be changed by other accounts. The system's own list
- * of pending deletions is written only through MoveFileExA. A run without
- * administrator rights schedules nothing: Windows would refuse it.
+ * Files in use: what cannot be deleted now goes at the next restart. One
+ * decision says whether and how (PlanRestart; the preview asks it too), and
+ * the removal carries it out. A running program is renamed into a holding
+ * folder of this run at the root of its own volume, the new name scheduled
+ * before the rename; a file held without delete sharing, and the folders it
+ * keeps, are scheduled where they stand. Either way only a name that nobody
+ * but SYSTEM, Administrators and TrustedInstaller can redirect before the
+ * restart (ChainIsTrusted) is scheduled: the deletion then runs as SYSTEM.
  */
 #include "removal/removal.h"
 #include "driver/driver.h"
 #include "removal/records.h"
 
-#include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,15 +33,23 @@ static ErrorRef RenameAside(const char *from, const char *to)
     return CheckedMoveFileEx(from, to, 0); /* never replaces anything, never copies */
 }
 
-bool (*RunIsElevated)() = RunsElevated;                     /* test seam */
-bool (*OthersMayChange)(const char *folder) = FolderOthersMayChange; /* test seam */
+static bool GoOn(RestartStep) { return true; }
+
+bool (*RunIsElevated)() = RunsElevated;                              /* test seam */
 bool (*OpensForDeletion)(const char *path) = OpenWithDeleteAccess;   /* test seam */
 ErrorRef (*MoveAside)(const char *from, const char *to) = RenameAside; /* test seam */
+bool (*GoesOnAfter)(RestartStep step) = GoOn;                        /* test seam */
 
-static char HoldingFolder[MAX_PATH]; /* this run's holding folder; "" until one is made */
-static unsigned long HeldCount;      /* names given out in it */
-static unsigned long MovedCount;     /* files that went into it */
-static char **InPlace;               /* paths scheduled under their own names */
+/* One holding folder per volume this run moved something from. */
+struct Holder {
+    char root[4];              /* "X:\" */
+    char folder[MAX_PATH];     /* "" when none could be made there */
+    unsigned long count;       /* names given out in it */
+};
+static Holder Holders[4];
+static size_t HolderCount;
+static bool Stopped;           /* a step said stop, as a kill would: nothing more is written */
+static char **InPlace;         /* paths scheduled under their own names */
 static size_t InPlaceCount, InPlaceCapacity;
 
 bool IsInUse(const char *path, DWORD code)
@@ -58,70 +65,89 @@ bool IsInUse(const char *path, DWORD code)
            (!(attributes & FILE_ATTRIBUTE_READONLY) && OpensForDeletion(path));
 }
 
-static bool IsTrustedSid(PSID sid)
+/* The entry read without following a link is a folder, is where it was asked
+   for, and is trusted for its place. */
+static bool ReadsTrusted(const char *path, ChainPlace place)
 {
-    if (sid == NULL)
+    FolderReport report;
+    if (ReadFolder(path, &report) != 0)
         return false;
-    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
-        return true;
-    char *text = NULL;
-    bool installer = false;
-    if (ConvertSidToStringSidA(sid, &text)) {
-        installer = strcmp(text, "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464") == 0;
-        LocalFree(text);
+    bool trusted = (report.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                   !(report.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                   strlen(report.finalPath) == strlen(path) &&
+                   EqualIgnoringAsciiCase(report.finalPath, path, strlen(path), AnsiLeadBytes()) &&
+                   FolderIsTrusted(report.descriptor, place);
+    LocalFree(report.descriptor);
+    return trusted;
+}
+
+/* The root "X:\" of the volume that holds the full path, when it is a fixed
+   drive's root that passes the chain test; false for a mount point, a share. */
+static bool TrustedVolumeRoot(const char *fullPath, char root[4])
+{
+    char volume[MAX_PATH];
+    if (!GetVolumePathNameA(fullPath, volume, sizeof volume) || strlen(volume) != 3 ||
+        volume[1] != ':' || volume[2] != '\\' || GetDriveTypeA(volume) != DRIVE_FIXED)
+        return false;
+    memcpy(root, volume, 4);
+    return ReadsTrusted(root, CHAIN_ROOT);
+}
+
+bool PlanRestart(const char *path, DWORD code, const RestartFacts *facts, RestartPlan *plan)
+{
+    plan->way = RESTART_NOT;
+    plan->fullPath[0] = '\0';
+    bool folder = facts->folder;
+    if (facts->ownPath || facts->log || facts->report || (!folder && IsRemovalLog(path)))
+        plan->why = NOT_OURS;
+    /* A folder goes once what keeps it goes then too, or when it is empty but
+       someone's current folder. */
+    else if (folder ? !(code == ERROR_SHARING_VIOLATION || (code == ERROR_DIR_NOT_EMPTY && facts->holdsScheduled))
+                    : !IsInUse(path, code))
+        plan->why = NOT_IN_USE;
+    else if (!RunIsElevated())
+        plan->why = NOT_ELEVATED; /* Windows would refuse the schedule */
+    else
+        plan->why = NOT_SPELLED;
+    DWORD length = 0;
+    if (plan->why != NOT_SPELLED ||
+        CheckedGetFullPathName(path, sizeof plan->fullPath, plan->fullPath, &length) != NULL)
+        return false;
+    if (length > 3 && EndsInChar(plan->fullPath, length, '\\', AnsiLeadBytes()))
+        plan->fullPath[length - 1] = '\0'; /* a dir: record may end in one */
+    /* A running image renames (5); one held without delete sharing (32) does not. */
+    char root[4];
+    if (!folder && code == ERROR_ACCESS_DENIED) {
+        plan->why = TrustedVolumeRoot(plan->fullPath, root) ? RESTART_DUE : NOT_TRUSTED_CHAIN;
+        plan->way = plan->why == RESTART_DUE ? RESTART_MOVE_ASIDE : RESTART_NOT;
+    } else if (facts->byShortName) {
+        plan->why = NOT_UNDER_SHORT_NAME; /* by the restart another entry may bear it */
+    } else if (facts->onCopyList) {
+        plan->why = NOT_FOR_THE_COPY;     /* a reinstall may have taken the name by then */
+    } else {
+        plan->why = ChainIsTrusted(plan->fullPath) ? RESTART_DUE : NOT_TRUSTED_CHAIN;
+        plan->way = plan->why == RESTART_DUE ? RESTART_IN_PLACE : RESTART_NOT;
     }
-    return installer; /* TrustedInstaller */
+    return plan->way != RESTART_NOT;
 }
 
-bool FolderOthersMayChange(const char *folder)
+static ErrorRef ScheduleDeletion(const char *path)
 {
-    PSID owner = NULL;
-    PACL dacl = NULL;
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (GetNamedSecurityInfoA(folder, SE_FILE_OBJECT,
-                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, NULL,
-                              &dacl, NULL, &descriptor) != ERROR_SUCCESS)
-        return true; /* unknown is unsafe */
-    /* The owner may always rewrite the folder's permissions. */
-    bool others = !IsTrustedSid(owner) || dacl == NULL;
-    const DWORD CHANGES = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
-                          WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-    for (DWORD i = 0; !others && i < dacl->AceCount; i++) {
-        ACE_HEADER *header;
-        if (!GetAce(dacl, i, (void **)&header) || header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            (header->AceFlags & INHERIT_ONLY_ACE))
-            continue;
-        ACCESS_ALLOWED_ACE *ace = (ACCESS_ALLOWED_ACE *)header;
-        others = (ace->Mask & CHANGES) != 0 && !IsTrustedSid(&ace->SidStart);
-    }
-    LocalFree(descriptor);
-    return others;
+    return CheckedMoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-bool MayScheduleInPlace(const char *path)
+/* A step done; false once a test said stop there. */
+static bool StepDone(RestartStep step)
 {
-    size_t length = strlen(path), folderLength, name;
-    if (length >= MAX_PATH || !RunIsElevated() ||
-        !SplitFolderAndName(path, length, &folderLength, &name, AnsiLeadBytes()))
-        return false;
-    char folder[MAX_PATH];
-    memcpy(folder, path, folderLength);
-    folder[folderLength] = '\0';
-    return !OthersMayChange(folder);
+    Stopped = !GoesOnAfter(step);
+    return !Stopped;
 }
 
-/* A new folder of this run in the temporary folder, open to Administrators
-   and SYSTEM alone (owned by Administrators), made on first need. */
-static bool MakeHoldingFolder()
+/* A new folder of this run at the root, open to Administrators and SYSTEM
+   alone, its name's random part not to be guessed, read back from one handle
+   that does not follow a link, its deletion scheduled at once. */
+static bool MakeHoldingFolder(Holder *holder)
 {
-    if (HoldingFolder[0] != '\0')
-        return true;
-    TempPathQuery getTempPath2 = (TempPathQuery)(void *)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "GetTempPath2A");
-    char temp[MAX_PATH];
-    DWORD length = GetTempFolder(getTempPath2, temp);
-    if (length == 0 || length + 24 >= MAX_PATH)
-        return false;
     PSECURITY_DESCRIPTOR descriptor = NULL;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
             "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, NULL))
@@ -129,54 +155,69 @@ static bool MakeHoldingFolder()
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
     char folder[MAX_PATH];
     bool made = false;
-    /* Never one that exists: it may be someone else's. */
-    for (unsigned n = 1; !made && n < 1000; n++) {
-        snprintf(folder, sizeof folder, "%sVorblend-held-%u", temp, n);
+    for (int tries = 0; !made && tries < 8; tries++) {
+        unsigned char random[8];
+        if (!RtlGenRandom(random, sizeof random))
+            break;
+        int used = snprintf(folder, sizeof folder, "%sVorblend-held-", holder->root);
+        for (size_t i = 0; i < sizeof random; i++)
+            used += snprintf(folder + used, sizeof folder - used, "%02x", random[i]);
         ErrorRef failure = CheckedCreateDirectory(folder, &security);
         made = failure == NULL;
         if (!made && failure->code != ERROR_ALREADY_EXISTS)
-            break;
+            break; /* 183: something stands there, a link maybe: another name */
     }
     LocalFree(descriptor);
-    if (made)
-        strcpy(HoldingFolder, folder);
-    return made;
+    if (!made)
+        return false;
+    SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (!ReadsTrusted(folder, CHAIN_HOLDER) || ScheduleDeletion(folder) != NULL) {
+        RemoveDirectoryA(folder);
+        return false;
+    }
+    strcpy(holder->folder, folder);
+    return StepDone(STEP_HOLDER_SCHEDULED);
 }
 
-/* Renames the file into the holding folder and schedules that name; the
-   path is then free. A schedule that fails puts the file back. */
-static AtRestart MoveThenSchedule(const char *path, char held[MAX_PATH])
+/* This run's holding folder on the volume, made on first need; null when none may be. */
+static Holder *HolderOn(const char *root)
 {
-    if (!MakeHoldingFolder())
+    for (size_t i = 0; i < HolderCount; i++)
+        if (strcmp(Holders[i].root, root) == 0)
+            return Holders[i].folder[0] != '\0' ? &Holders[i] : NULL;
+    if (HolderCount == sizeof Holders / sizeof Holders[0])
+        return NULL;
+    Holder *holder = &Holders[HolderCount++];
+    memcpy(holder->root, root, 4);
+    holder->folder[0] = '\0';
+    holder->count = 0;
+    return MakeHoldingFolder(holder) ? holder : NULL;
+}
+
+/* The held name is scheduled first and the folder after it, then the file is
+   renamed there: a run ended at any step leaves nothing the restart does not
+   remove, and a rename that fails leaves an entry that names nothing. */
+static AtRestart MoveAsideScheduled(const char *path, const RestartPlan *plan, char held[MAX_PATH])
+{
+    char root[4];
+    Holder *holder = TrustedVolumeRoot(plan->fullPath, root) ? HolderOn(root) : NULL;
+    if (holder == NULL)
         return AT_RESTART_NONE;
-    size_t at = FindLastChar(path, strlen(path), '\\', AnsiLeadBytes());
-    const char *name = path[at] == '\\' ? path + at + 1 : path;
-    ErrorRef failure = NULL;
-    do {
-        HeldCount++;
-        int written = snprintf(held, MAX_PATH, "%s\\%lu-%s", HoldingFolder, HeldCount, name);
-        if (written < 0 || written >= MAX_PATH)
-            snprintf(held, MAX_PATH, "%s\\%lu", HoldingFolder, HeldCount);
-        failure = MoveAside(path, held);
-    } while (failure != NULL && (failure->code == ERROR_ALREADY_EXISTS ||
-                                 failure->code == ERROR_FILE_EXISTS) && HeldCount < 100000);
-    if (failure != NULL) {
+    const char *full = plan->fullPath;
+    size_t at = FindLastChar(full, strlen(full), '\\', AnsiLeadBytes());
+    holder->count++;
+    int written = snprintf(held, MAX_PATH, "%s\\%lu-%s", holder->folder, holder->count, full + at + 1);
+    if (written < 0 || written >= MAX_PATH)
+        snprintf(held, MAX_PATH, "%s\\%lu", holder->folder, holder->count);
+    bool moved = ChainIsTrusted(held) && ScheduleDeletion(held) == NULL &&
+                 StepDone(STEP_HELD_SCHEDULED) && ScheduleDeletion(holder->folder) == NULL &&
+                 MoveAside(path, held) == NULL;
+    if (!moved) {
         held[0] = '\0';
-        if (MovedCount == 0) { /* nothing in it yet: no empty folder is left behind */
-            RemoveDirectoryA(HoldingFolder);
-            HoldingFolder[0] = '\0';
-        }
         return AT_RESTART_NONE;
     }
-    MovedCount++;
-    if (CheckedMoveFileEx(held, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) == NULL)
-        return AT_RESTART_MOVED;
-    if (CheckedMoveFileEx(held, path, 0) == NULL) {
-        MovedCount--;
-        held[0] = '\0';
-        return AT_RESTART_NONE;
-    }
-    return AT_RESTART_STRANDED; /* held says where it is now */
+    StepDone(STEP_RENAMED);
+    return AT_RESTART_MOVED;
 }
 
 static void NoteInPlace(const char *path)
@@ -196,35 +237,29 @@ static void NoteInPlace(const char *path)
     InPlace[InPlaceCount++] = copy;
 }
 
-AtRestart RemoveAtRestart(const char *path, bool folder, bool inPlaceAllowed, char held[MAX_PATH])
+AtRestart CarryOutRestart(const char *path, const RestartPlan *plan, char held[MAX_PATH])
 {
     held[0] = '\0';
-    if (!RunIsElevated())
+    if (Stopped)
         return AT_RESTART_NONE;
-    /* What the error record said of the deletion is what a failure reports. */
-    ErrorDescription deletion = ErrorRecord;
-    AtRestart done = folder ? AT_RESTART_NONE : MoveThenSchedule(path, held);
-    if (done == AT_RESTART_NONE && inPlaceAllowed && MayScheduleInPlace(path) &&
-        CheckedMoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) == NULL) {
-        NoteInPlace(path);
-        done = AT_RESTART_IN_PLACE;
-    }
-    if (done == AT_RESTART_NONE || done == AT_RESTART_STRANDED)
-        ErrorRecord = deletion;
-    return done;
+    if (plan->way == RESTART_MOVE_ASIDE)
+        return MoveAsideScheduled(path, plan, held);
+    if (plan->way != RESTART_IN_PLACE || ScheduleDeletion(plan->fullPath) != NULL)
+        return AT_RESTART_NONE;
+    NoteInPlace(plan->fullPath);
+    return AT_RESTART_IN_PLACE;
 }
 
-AtRestart ScheduleIfInUse(const char *path, DWORD code, bool folder, bool holdsScheduled,
-                          bool inPlaceAllowed, char held[MAX_PATH])
+AtRestart RemoveAtRestart(const char *path, DWORD code, const RestartFacts *facts, char held[MAX_PATH])
 {
     held[0] = '\0';
-    /* A folder goes at the restart only once what keeps it goes then too, or
-       when it is empty but someone's current folder. */
-    ErrorDescription deletion = ErrorRecord; /* the looks below may record failures of their own */
-    bool due = folder ? code == ERROR_SHARING_VIOLATION || (code == ERROR_DIR_NOT_EMPTY && holdsScheduled)
-                      : IsInUse(path, code) && !IsRemovalLog(path);
-    AtRestart done = due ? RemoveAtRestart(path, folder, inPlaceAllowed, held) : AT_RESTART_NONE;
-    if (done == AT_RESTART_NONE || done == AT_RESTART_STRANDED)
+    /* What the error record said of the deletion is what a failure reports:
+       the looks and the steps below may record failures of their own. */
+    ErrorDescription deletion = ErrorRecord;
+    RestartPlan plan;
+    AtRestart done = PlanRestart(path, code, facts, &plan) ? CarryOutRestart(path, &plan, held)
+                                                           : AT_RESTART_NONE;
+    if (done == AT_RESTART_NONE)
         ErrorRecord = deletion;
     return done;
 }
@@ -258,17 +293,17 @@ bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count)
     return only && any;
 }
 
-bool HoldsOnlyScheduled(const char *folder) { return HoldsOnlyPathsOf(folder, InPlace, InPlaceCount); }
+bool HoldsOnlyScheduled(const char *folder)
+{
+    char full[MAX_PATH];
+    DWORD length = 0;
+    return CheckedGetFullPathName(folder, sizeof full, full, &length) == NULL &&
+           HoldsOnlyPathsOf(full, InPlace, InPlaceCount);
+}
 
 void FinishRestartRemovals()
 {
-    if (HoldingFolder[0] == '\0')
-        return;
-    /* Last, so that the restart finds it empty; unused, it goes now. */
-    if (MovedCount > 0)
-        CheckedMoveFileEx(HoldingFolder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    else
-        RemoveDirectoryA(HoldingFolder);
-    HoldingFolder[0] = '\0';
-    HeldCount = MovedCount = 0;
+    /* Each holding folder's deletion is already scheduled after all it holds. */
+    HolderCount = 0;
+    Stopped = false;
 }

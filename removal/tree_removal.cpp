@@ -54,9 +54,12 @@ static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result, b
         return NULL;
     }
     char held[MAX_PATH];
-    AtRestart done =
-        ScheduleIfInUse(path, result->code, folder, holdsScheduled, ShortNamesOnPath == 0, held);
-    if (done != AT_RESTART_MOVED && done != AT_RESTART_IN_PLACE)
+    RestartFacts facts = {};
+    facts.folder = folder;
+    facts.byShortName = ShortNamesOnPath > 0;
+    facts.holdsScheduled = holdsScheduled;
+    AtRestart done = RemoveAtRestart(path, result->code, &facts, held);
+    if (done == AT_RESTART_NONE)
         return &ErrorRecord;
     TreeRemoved.atRestart++;
     TreeRemoved.inPlace += done == AT_RESTART_IN_PLACE ? 1 : 0;

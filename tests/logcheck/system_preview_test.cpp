@@ -10,6 +10,8 @@
 #include "support/test_support.h"
 #include "support/wizard_driver.h"
 
+#include <sddl.h>
+
 #include <map>
 #include <set>
 #include <string>
@@ -470,7 +472,15 @@ TEST(SystemPreview, LogcheckDeclaresThatItRunsAsItsCaller)
 
 namespace {
 
-bool NoOtherAccount(const char *) { return false; }
+/* Every folder where it was asked for, Administrators' own, as on Program Files. */
+DWORD TrustedFolders(const char *path, FolderReport *report)
+{
+    report->attributes = FILE_ATTRIBUTE_DIRECTORY;
+    lstrcpynA(report->finalPath, path, MAX_PATH);
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                         &report->descriptor, NULL);
+    return 0;
+}
 
 } // namespace
 
@@ -501,7 +511,7 @@ TEST(SystemPreview, AHeldFileIsInUseInThePreviewAndInTheReport)
     EXPECT_EQ("failed-in-use", reported[1]);
     EXPECT_EQ("tree-stopped", reported[2]);
 
-    OthersMayChange = NoOtherAccount;
+    ReadFolder = TrustedFolders;
     LogText parsed;
     ASSERT_TRUE(ParseLog(&parsed, "held.log", text.c_str(), text.size()));
     CheckOptions options = {NULL};
@@ -512,7 +522,7 @@ TEST(SystemPreview, AHeldFileIsInUseInThePreviewAndInTheReport)
     rewind(out);
     output.resize(fread(output.data(), 1, output.size(), out));
     fclose(out);
-    OthersMayChange = FolderOthersMayChange;
+    ReadFolder = ReadFolderFromSystem;
     predicted.clear();
     ReadPreview(output, "held.log", predicted, left);
     EXPECT_EQ(1u, predicted[1].count("will-remove-at-restart")) << output;

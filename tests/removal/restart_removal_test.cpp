@@ -3,13 +3,16 @@
  * held without delete sharing (32 for both), a read-only one; what goes at the
  * next restart is found in the system's list of pending deletions, and Wine's
  * wineboot -r carries them out. Wine makes every folder its user's, so the
- * tests that schedule a path where it stands say through the seam that no
- * other account may change its folder, as on Program Files.
+ * tests that schedule anything report every folder through the seam as owned
+ * by Administrators and changeable by no one else, as on Program Files.
  */
 #include "driver/driver.h"
 #include "removal/removal.h"
 #include "support/test_support.h"
 
+#include <sddl.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,10 +20,26 @@ using namespace testsupport;
 
 namespace {
 
-bool NoOneElse(const char *) { return false; }
 bool NotElevated() { return false; }
 bool DeletionDenied(const char *) { return false; }
 ErrorRef OtherVolume(const char *from, const char *) { return RecordErrorCode(ERROR_NOT_SAME_DEVICE, "MoveFileEx", "%s", from); }
+
+std::string Untrusted; /* the one folder its user owns; "" for none */
+
+/* Every folder where it was asked for, Administrators' own; Untrusted a user's. */
+DWORD TrustedFolders(const char *path, FolderReport *report)
+{
+    report->attributes = FILE_ATTRIBUTE_DIRECTORY;
+    lstrcpynA(report->finalPath, path, MAX_PATH);
+    const char *sddl = lstrcmpiA(path, Untrusted.c_str()) == 0
+                           ? "O:S-1-5-21-0-0-0-1000D:(A;;FA;;;S-1-5-21-0-0-0-1000)(A;;FA;;;SY)"
+                           : "O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)";
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &report->descriptor, NULL);
+    return 0;
+}
+
+RestartStep StopAt;
+bool StopsAt(RestartStep step) { return step != StopAt; }
 
 /* Puts every seam back and forgets the deferrals. */
 struct Seams {
@@ -32,13 +51,16 @@ struct Seams {
     ~Seams()
     {
         RunIsElevated = RunsElevated;
-        OthersMayChange = FolderOthersMayChange;
+        ReadFolder = ReadFolderFromSystem;
         OpensForDeletion = opensForDeletion;
         MoveAside = moveAside;
+        GoesOnAfter = goesOnAfter;
         RecordCarriedOut = NULL;
+        Untrusted.clear();
     }
     bool (*opensForDeletion)(const char *) = OpensForDeletion;
     ErrorRef (*moveAside)(const char *, const char *) = MoveAside;
+    bool (*goesOnAfter)(RestartStep) = GoesOnAfter;
 };
 
 ErrorRef RemoveTreeAt(const std::string &path)
@@ -99,11 +121,13 @@ TEST(IsInUse, IsASharingViolationOrADeniedDeletionOfAFileThatStillOpensForIt)
 
 /* The running program's current folder lies in the tree too: the folder
    cannot go now (32) and goes at the restart where it stands, with the
-   folders above it; the program itself is moved aside first. */
+   folders above it; the program itself is moved aside first, into a holding
+   folder at the root of its volume, its new name scheduled before the rename
+   and the folder after it. */
 TEST(RemoveTree, MovesARunningProgramAsideAndSchedulesItsFolderForTheRestart)
 {
     Seams seams;
-    OthersMayChange = NoOneElse;
+    ReadFolder = TrustedFolders;
     std::string box = Sandbox("restart-running"), tree = box + "\\tree", bin = tree + "\\bin";
     MakeFiles(box, {"tree\\bin\\", "tree\\data\\a.txt", "tree\\b.txt", "canary.txt"});
     std::string program = bin + "\\vorblend.exe";
@@ -116,19 +140,21 @@ TEST(RemoveTree, MovesARunningProgramAsideAndSchedulesItsFolderForTheRestart)
     EXPECT_TRUE(Missing(program));
     EXPECT_TRUE(Missing(tree + "\\data"));
     std::vector<std::string> pending = PendingDeletions();
-    ASSERT_GE(pending.size(), 4u);
-    std::string held = pending[pending.size() - 4];
-    EXPECT_NE(std::string::npos, held.find("Vorblend-held-")) << held;
+    ASSERT_GE(pending.size(), 5u);
+    std::string held = pending[pending.size() - 4], holder = held.substr(0, held.find_last_of('\\'));
+    EXPECT_EQ(0u, holder.find(box.substr(0, 3) + "Vorblend-held-")) << held;
+    EXPECT_EQ(3 + 14 + 16u, holder.size()) << holder;
     EXPECT_TRUE(Exists(held)) << "the moved program waits in the holding folder";
-    EXPECT_EQ(bin, pending[pending.size() - 3]);
-    EXPECT_EQ(tree, pending[pending.size() - 2]);
-    EXPECT_EQ(held.substr(0, held.find_last_of('\\')), pending.back());
+    EXPECT_EQ((std::vector<std::string>{holder, held, holder, bin, tree}),
+              std::vector<std::string>(pending.end() - 5, pending.end()));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+              GetFileAttributesA(holder.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
 
     /* A reinstall before the restart: its program is never touched. */
     Stop(running);
     MakeFile(program, "reinstalled");
     EXPECT_EQ(0, RestartForPendingDeletions());
-    EXPECT_TRUE(Missing(held));
+    EXPECT_TRUE(Missing(holder));
     EXPECT_EQ("reinstalled", ReadText(program));
     EXPECT_TRUE(Exists(box + "\\canary.txt"));
     EXPECT_TRUE(PendingDeletions().empty());
@@ -141,7 +167,7 @@ TEST(RemoveTree, MovesARunningProgramAsideAndSchedulesItsFolderForTheRestart)
 TEST(ProcessRemovalLog, SchedulesAHeldFileAndTheFoldersItKeepsInOrderAndEnds3010)
 {
     Seams seams;
-    OthersMayChange = NoOneElse;
+    ReadFolder = TrustedFolders;
     std::string box = Sandbox("restart-held"), app = box + "\\App";
     MakeFiles(box, {"App\\tree\\sub\\held.dat", "App\\tree\\x.txt", "App\\other.txt", "keep.txt"});
     std::string held = app + "\\tree\\sub\\held.dat";
@@ -168,8 +194,9 @@ TEST(ProcessRemovalLog, SchedulesAHeldFileAndTheFoldersItKeepsInOrderAndEnds3010
 }
 
 /* Without administrator rights nothing is scheduled; a deletion the
-   permissions deny stays a failure; on another volume than the holding
-   folder's (17) the file is scheduled where it stands, if its folder is safe. */
+   permissions deny stays a failure; a rename that fails (17) leaves only
+   entries that name nothing, never one of the file where it stands; a root
+   that others may change gets no holding folder. */
 TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
 {
     std::string box = Sandbox("restart-seams"), tree = box + "\\tree";
@@ -177,13 +204,15 @@ TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
     HANDLE running = RunFrom(tree + "\\running.exe");
     const struct {
         const char *name;
-        bool elevated, denied, otherVolume, othersMayChange;
+        bool elevated, denied, otherVolume, rootOthersMayChange;
         bool scheduled;
+        size_t entries; /* new pending entries */
     } cases[] = {
-        {"not elevated", false, false, false, false, false},
-        {"deletion denied", true, true, false, false, false},
-        {"other volume, safe folder", true, false, true, false, true},
-        {"other volume, folder others may change", true, false, true, true, false},
+        {"not elevated", false, false, false, false, false, 0},
+        {"deletion denied", true, true, false, false, false, 0},
+        {"the rename fails", true, false, true, false, false, 3},
+        {"a root others may change", true, false, false, true, false, 0},
+        {"moved aside", true, false, false, false, true, 3},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -193,7 +222,8 @@ TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
             OpensForDeletion = DeletionDenied;
         if (c.otherVolume)
             MoveAside = OtherVolume;
-        OthersMayChange = c.othersMayChange ? FolderOthersMayChange : NoOneElse;
+        ReadFolder = TrustedFolders;
+        Untrusted = c.rootOthersMayChange ? box.substr(0, 3) : "";
         size_t before = PendingDeletions().size();
         ErrorRef result = RemoveTreeAt(tree);
         FinishRestartRemovals();
@@ -202,8 +232,8 @@ TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
             ASSERT_NE(nullptr, result);
             EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, result->code) << "the deletion's own failure";
         }
-        EXPECT_EQ(c.scheduled ? before + 2 : before, PendingDeletions().size());
-        EXPECT_TRUE(Exists(tree + "\\running.exe"));
+        EXPECT_EQ(before + c.entries, PendingDeletions().size());
+        EXPECT_EQ(c.scheduled, Missing(tree + "\\running.exe"));
     }
     Stop(running);
     EXPECT_EQ(0, RestartForPendingDeletions());
@@ -216,7 +246,7 @@ TEST(RemoveTree, NeverSchedulesInPlaceWhatItReachedByAShortName)
 {
     ASSERT_EQ(1252u, GetACP()) << "the folder's name has no form in 1252";
     Seams seams;
-    OthersMayChange = NoOneElse;
+    ReadFolder = TrustedFolders;
     std::string box = Sandbox("restart-short"), tree = box + "\\tree";
     MakeDirectory(tree);
     std::wstring foreign = std::wstring(tree.begin(), tree.end()) + L"\\\x65e5\x672c";
@@ -231,5 +261,70 @@ TEST(RemoveTree, NeverSchedulesInPlaceWhatItReachedByAShortName)
     EXPECT_EQ(before, PendingDeletions().size());
     CloseHandle(holder);
     EXPECT_EQ(nullptr, RemoveTreeAt(tree));
+    WipeTree(box);
+}
+
+Outcome Told;
+void TellOutcome(const RecordReport *report) { Told = report->outcome; }
+
+/* One folder above it that its user owns: a held file, of a record written
+   with slashes too, is scheduled nowhere and stays in use where it was. */
+TEST(ProcessRemovalLog, SchedulesNothingUnderAFolderAboveThatAUserOwns)
+{
+    Seams seams;
+    ReadFolder = TrustedFolders;
+    std::string box = Sandbox("restart-untrusted"), held = box + "\\App\\data\\held.dat";
+    MakeFiles(box, {"App\\data\\held.dat"});
+    Untrusted = box + "\\App";
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    std::string slashed = held;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    for (const std::string &record : {held, slashed}) {
+        SCOPED_TRACE(record);
+        MakeFile(box + "\\removal.log", "file:" + record + "\r\n");
+        RecordCarriedOut = TellOutcome;
+        size_t before = PendingDeletions().size();
+        EXPECT_EQ(nullptr, ProcessRemovalLog((box + "\\removal.log").c_str()));
+        EXPECT_EQ(WILL_FAIL_IN_USE, Told);
+        EXPECT_EQ(before, PendingDeletions().size());
+        EXPECT_TRUE(Exists(held));
+    }
+    CloseHandle(holder);
+    WipeTree(box);
+}
+
+/* A run ended at any step of a move aside (as a kill would end it) leaves
+   only pending entries after which the restart leaves nothing: no file in a
+   holding folder and no holding folder. */
+TEST(RemoveAtRestart, LeavesNothingForTheRestartToMissWhereverTheRunStops)
+{
+    std::string box = Sandbox("restart-stops");
+    for (RestartStep step : {STEP_HOLDER_SCHEDULED, STEP_HELD_SCHEDULED, STEP_RENAMED}) {
+        SCOPED_TRACE(step);
+        Seams seams;
+        ReadFolder = TrustedFolders;
+        StopAt = step;
+        GoesOnAfter = StopsAt;
+        std::string program = box + "\\tool-" + std::to_string(step) + ".exe";
+        HANDLE running = RunFrom(program);
+        size_t before = PendingDeletions().size();
+        RestartFacts facts = {};
+        char held[MAX_PATH];
+        RemoveAtRestart(program.c_str(), ERROR_ACCESS_DENIED, &facts, held);
+        FinishRestartRemovals();
+        std::vector<std::string> pending = PendingDeletions();
+        ASSERT_EQ(before + 1 + step, pending.size());
+        std::vector<std::string> added(pending.begin() + before, pending.end());
+        std::string holder = added[0];
+        EXPECT_NE(std::string::npos, holder.find("Vorblend-held-")) << holder;
+        if (step >= STEP_HELD_SCHEDULED)
+            EXPECT_EQ(holder + "\\1-tool-" + std::to_string(step) + ".exe", added[1]);
+        if (step == STEP_RENAMED)
+            EXPECT_EQ(holder, added[2]) << "the folder's last entry follows its file";
+        EXPECT_EQ(step == STEP_RENAMED, Missing(program));
+        Stop(running);
+        EXPECT_EQ(0, RestartForPendingDeletions());
+        EXPECT_TRUE(Missing(holder)) << "nor anything in it";
+    }
     WipeTree(box);
 }
