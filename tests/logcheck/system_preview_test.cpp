@@ -145,38 +145,6 @@ void InventoryKeys(const std::string &path, bool details, std::set<std::string> 
     RegCloseKey(key);
 }
 
-/* Runs a console program with its output in a file; the exit code and the output. */
-long RunCapturing(const std::string &commandLine, std::string &output)
-{
-    std::string outPath = TempDirectory() + "preview-output-" + std::to_string(GetCurrentProcessId());
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
-    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                              CREATE_ALWAYS, 0, NULL);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = file;
-    PROCESS_INFORMATION process = {};
-    std::string line = commandLine;
-    DWORD exitCode = (DWORD)-1;
-    if (CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(file);
-    output.clear();
-    char buffer[4096];
-    DWORD read = 0;
-    file = CreateFileA(outPath.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0)
-        output.append(buffer, read);
-    CloseHandle(file);
-    DeleteFileA(outPath.c_str());
-    return (long)exitCode;
-}
-
 /* The outcome tags on each log line, and the "will be left" entries. */
 void ReadPreview(const std::string &output, const std::string &log,
                  std::map<unsigned long, std::set<std::string>> &tags, std::set<std::string> &left)
@@ -214,11 +182,6 @@ std::string Install(const Installation &sample, const std::string &box, const st
     return log;
 }
 
-std::string LogcheckExe()
-{
-    std::string path = UninstallExe();
-    return path.substr(0, path.find_last_of('\\') + 1) + "logcheck.exe";
-}
 
 /* Walks the real uninstaller through its three pages. */
 long Uninstall(const std::string &exe, const std::string &log)

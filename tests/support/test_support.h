@@ -348,4 +348,42 @@ inline std::string SleeperExe()
     return path.substr(0, path.find_last_of('\\') + 1) + "sleeper.exe";
 }
 
+/* Runs a console program with its output in a file; the exit code and the output. */
+inline long RunCapturing(const std::string &commandLine, std::string &output)
+{
+    std::string outPath = TempDirectory() + "preview-output-" + std::to_string(GetCurrentProcessId());
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    HANDLE file = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                              CREATE_ALWAYS, 0, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = file;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    DWORD exitCode = (DWORD)-1;
+    if (CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(file);
+    output.clear();
+    char buffer[4096];
+    DWORD read = 0;
+    file = CreateFileA(outPath.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0)
+        output.append(buffer, read);
+    CloseHandle(file);
+    DeleteFileA(outPath.c_str());
+    return (long)exitCode;
+}
+
+inline std::string LogcheckExe()
+{
+    std::string path = UninstallExe();
+    return path.substr(0, path.find_last_of('\\') + 1) + "logcheck.exe";
+}
+
 } // namespace testsupport
