@@ -156,6 +156,16 @@ ErrorRef CheckedSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLAS
     return NULL;
 }
 
+ErrorRef CheckedGetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+                                PSID *owner, PSID *group, PACL *dacl, PACL *sacl,
+                                PSECURITY_DESCRIPTOR *descriptor)
+{
+    DWORD code = GetSecurityInfo(handle, type, what, owner, group, dacl, sacl, descriptor);
+    if (code != ERROR_SUCCESS)
+        return RecordErrorCode(code, "GetSecurityInfo", NULL);
+    return NULL;
+}
+
 ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
                            HKEY *keyOut)
 {

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 /* error_record.cpp */
 
 struct ErrorDescription {
@@ -58,6 +60,10 @@ ErrorRef CheckedGetFinalPathNameByHandle(HANDLE file, char *buffer, DWORD size, 
 ErrorRef CheckedGetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION *info);
 ErrorRef CheckedSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
                                            void *info, DWORD size);
+/* The call answers its code itself; *descriptor is the caller's to LocalFree. */
+ErrorRef CheckedGetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+                                PSID *owner, PSID *group, PACL *dacl, PACL *sacl,
+                                PSECURITY_DESCRIPTOR *descriptor);
 
 ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
                            HKEY *keyOut);
