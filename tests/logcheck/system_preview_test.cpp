@@ -461,7 +461,7 @@ TEST(SystemPreview, PredictsTheRemovalOfATreeOfNamesTheCodePageCannotSpell)
 TEST(SystemPreview, NamesListedAsDotsAreRemovedAsThePreviewPredicted)
 {
     ASSERT_EQ(1252u, GetACP()) << "fullwidth full stops are listed as '.' under 1252";
-    std::string box = Sandbox("preview-dots"), tree = box + "\tree", report = box + "\report.txt";
+    std::string box = Sandbox("preview-dots"), tree = box + "\\tree", report = box + "\\report.txt";
     MakeWideFiles(box, {L"tree\\", L"tree\\\xff0e\\", L"tree\\\xff0e\\\xff0e\xff0e",
                         L"tree\\\xff0e\xff0e", L"tree\\plain.txt"});
     std::string log = box + "\\removal.log";
