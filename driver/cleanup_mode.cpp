@@ -9,29 +9,46 @@
 #include "driver/driver.h"
 #include "removal/removal.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 static const DWORD RETRY_FOR_MS = 10000, RETRY_EVERY_MS = 100;
 
-/* A failure that the uninstaller's ending may clear: its file in use, or a
-   folder holding only paths listed before it, already removed or waited for:
-   the uninstaller that is still ending, most likely. */
-static bool MayClearSoon(const char *path, DWORD code, int count, char **paths)
+static char **Paths;    /* the paths given, in order */
+static DWORD *Results;  /* how each path tried so far ended: 0 removed, else the code */
+
+/* A path tried before that may still leave its folder: one this copy deleted
+   that is still listed (another handle, a scanner's, keeps its name until it
+   closes), or one still in use. One that failed for good never goes. */
+static bool MayStillGo(size_t index)
 {
-    return IsInUse(path, code) ||
-           (code == ERROR_DIR_NOT_EMPTY && HoldsOnlyPathsOf(path, paths, (size_t)count));
+    return Results[index] == 0 || IsInUse(Paths[index], Results[index]);
+}
+
+/* A failure that the uninstaller's ending may clear: its file in use, or a
+   folder holding only paths listed before it that may still go: the
+   uninstaller that is still ending, most likely. Anything else in the folder,
+   a user's file, ends the wait at once. */
+static bool MayClearSoon(const char *path, DWORD code, size_t index)
+{
+    return IsInUse(path, code) || (code == ERROR_DIR_NOT_EMPTY && Results != NULL &&
+                                   HoldsOnlyPathsOf(path, Paths, index, MayStillGo));
 }
 
 void CleanupMode(int argc, char **argv)
 {
     Sleep(1000); /* lets the first process end and release its executable */
     DWORD start = GetTickCount();
+    Paths = argv + 2;
+    Results = argc > 2 ? (DWORD *)malloc((size_t)(argc - 2) * sizeof(DWORD)) : NULL;
     for (int i = 2; i < argc; i++) {
         ErrorRef failure;
         while ((failure = RemovePath(argv[i])) != NULL &&
-               MayClearSoon(argv[i], failure->code, i - 2, argv + 2) &&
+               MayClearSoon(argv[i], failure->code, (size_t)(i - 2)) &&
                GetTickCount() - start < RETRY_FOR_MS)
             Sleep(RETRY_EVERY_MS);
+        if (Results != NULL)
+            Results[i - 2] = failure != NULL ? failure->code : 0;
         /* Still in use: renamed aside and scheduled; never scheduled under its
            own name, which a reinstall may have taken by the restart. */
         char held[MAX_PATH];

@@ -278,9 +278,9 @@ static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *
     if (search == INVALID_HANDLE_VALUE)
         return Stop(walk, TREE_STOPS, GetLastError(), path, "the folder cannot be listed");
     bool ok = true;
+    unsigned dotsSeen = 0;
     do {
-        const char *name = found.cFileName;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+        if (IsDotEntry(found.cFileName, found.cAlternateFileName, &dotsSeen))
             continue;
         WIN32_FIND_DATAA probe;
         bool byShortName;

@@ -405,6 +405,16 @@ bool IsAddressableName(const char *name, const unsigned char *leadBytes)
     return !(end == '.' || end == ' ');
 }
 
+bool IsDotEntry(const char *name, const char *shortName, unsigned *dotsSeen)
+{
+    unsigned spelling = strcmp(name, ".") == 0 ? 1u : strcmp(name, "..") == 0 ? 2u : 0u;
+    if (spelling == 0)
+        return false;
+    bool seen = (*dotsSeen & spelling) != 0;
+    *dotsSeen |= spelling;
+    return !seen && shortName[0] == '\0';
+}
+
 static bool SameFacts(const EntryFacts *a, const EntryFacts *b)
 {
     return a->size == b->size && a->attributes == b->attributes && a->lastWrite == b->lastWrite &&

@@ -140,6 +140,13 @@ bool IsSafeTreeRoot(const char *path, size_t length, const unsigned char *leadBy
    is in, or null for a single-byte code page. "." and ".." are not judged here. */
 bool IsAddressableName(const char *name, const unsigned char *leadBytes);
 
+/* A listing shows the folder itself and its parent as "." and "..", first
+   and without short names. Any other entry so listed is a name the code page
+   cannot spell (fullwidth full stops are listed as '.'), reached as any other.
+   dotsSeen: the caller's flags for one listing, zero at its start; each entry
+   listed as "." or ".." is marked in them. */
+bool IsDotEntry(const char *name, const char *shortName, unsigned *dotsSeen);
+
 /* What a listing or a probe of one path says of an entry: the tree walk lays
    the two side by side to tell a name the code page cannot spell (a best-fit
    look-alike, a '?') from the entry it seems to name. */

@@ -27,6 +27,7 @@ struct EntryInfo {
     UINT32 sizeHigh;       /* high 32 bits of the size */
     UINT64 lastWrite, creation; /* file times */
     char shortName[14];    /* 8.3 short name; "" when the entry has none */
+    unsigned dotsSeen;     /* a listing's: the dot spellings it has shown (IsDotEntry) */
 };
 
 struct TreeTally {
@@ -52,7 +53,9 @@ void ClearFindHandle();
 void SaveFindHandle(HANDLE *saved);
 void RestoreFindHandle(HANDLE handle);
 ErrorRef CloseFindHandle();
-/* Null with *endFlag 0: info holds the next entry; null with *endFlag 1: the listing ended. */
+/* Null with *endFlag 0: info holds the next entry; null with *endFlag 1: the
+   listing ended. The folder itself and its parent are passed over, never a
+   name listed as they are. */
 ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, UINT32 *endFlag);
 /* path: a writable buffer of MAX_PATH bytes. Removes the file or tree depth first;
    the first failure ends the tree, and path then names the entry as the walk
@@ -177,8 +180,10 @@ AtRestart CarryOutRestart(const char *path, const RestartPlan *plan, char held[M
 /* Both, for the removal and the copy; the error record keeps the deletion's
    failure when nothing was scheduled. */
 AtRestart RemoveAtRestart(const char *path, DWORD code, const RestartFacts *facts, char held[MAX_PATH]);
-/* The folder holds entries, and every one of them is one of the paths. */
-bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count);
+/* The folder holds entries, and every one of them is one of the paths (one
+   of those that mayGo takes, by index, when given). */
+bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count,
+                      bool (*mayGo)(size_t index) = NULL);
 /* The folder holds entries, every one of them scheduled in place by this run. */
 bool HoldsOnlyScheduled(const char *folder);
 /* Forgets this run's holding folders once the removals are done: each one's

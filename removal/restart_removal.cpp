@@ -264,7 +264,8 @@ AtRestart RemoveAtRestart(const char *path, DWORD code, const RestartFacts *fact
     return done;
 }
 
-bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count)
+bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count,
+                      bool (*mayGo)(size_t index))
 {
     char pattern[MAX_PATH], entry[MAX_PATH];
     size_t length = strlen(folder);
@@ -277,8 +278,9 @@ bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count)
     if (search == INVALID_HANDLE_VALUE)
         return false;
     bool only = true, any = false;
+    unsigned dotsSeen = 0;
     do {
-        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+        if (IsDotEntry(found.cFileName, found.cAlternateFileName, &dotsSeen))
             continue;
         any = true;
         int written = snprintf(entry, sizeof entry, "%s%s%s", folder, separator, found.cFileName);
@@ -286,7 +288,8 @@ bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count)
         bool listed = false;
         for (size_t i = 0; written > 0 && !listed && i < count; i++)
             listed = strlen(paths[i]) == entryLength &&
-                     EqualIgnoringAsciiCase(paths[i], entry, entryLength, AnsiLeadBytes());
+                     EqualIgnoringAsciiCase(paths[i], entry, entryLength, AnsiLeadBytes()) &&
+                     (mayGo == NULL || mayGo(i));
         only = listed;
     } while (only && FindNextFileA(search, &found));
     FindClose(search);

@@ -131,11 +131,6 @@ ErrorRef CloseFindHandle()
     return result;
 }
 
-static bool IsDotName(const char *name)
-{
-    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-}
-
 ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, UINT32 *endFlag)
 {
     *endFlag = 1;
@@ -155,6 +150,7 @@ ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, 
         if (failure != NULL || handle == INVALID_HANDLE_VALUE)
             return failure; /* the handle slot stays null, never the invalid value */
         CurrentFindHandle = handle;
+        info->dotsSeen = 0;
         haveMatch = true;
     }
     for (;;) {
@@ -169,7 +165,7 @@ ErrorRef NextEntry(const char *directory, EntryInfo *info, const char *pattern, 
             }
         }
         haveMatch = false;
-        if (!IsDotName(found.cFileName))
+        if (!IsDotEntry(found.cFileName, found.cAlternateFileName, &info->dotsSeen))
             break;
     }
     memmove(info->name, found.cFileName, strlen(found.cFileName) + 1);

@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <string>
+#include <thread>
 
 using namespace testsupport;
 
@@ -91,6 +92,35 @@ TEST(CleanupMode, ExitsZeroWhenEveryRemovalFails)
     EXPECT_TRUE(Exists(locked));
     CloseHandle(held);
     WipeTree(box);
+}
+
+/* The copy waits on a folder only while what is left in it may still go: a
+   listed file it deleted that another handle keeps listed. A user's file, or
+   a listed file that failed for good (read-only), ends the wait at once. */
+TEST(CleanupMode, WaitsOnAFolderOnlyWhileWhatIsLeftInItMayStillGo)
+{
+    struct Case {
+        const char *left;
+        bool listed, held;
+    } cases[] = {{"notes.txt", false, false}, {"fixed.txt", true, false}, {"scanned.txt", true, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.left);
+        std::string app = Sandbox(std::string("wait-") + c.left), left = app + "\\" + c.left;
+        MakeFiles(app, {"uninstall.exe", c.left});
+        SetFileAttributesA(left.c_str(), c.listed && !c.held ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+        HANDLE holder = CreateFileA(left.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    NULL, OPEN_EXISTING, 0, NULL);
+        std::thread closer([&] { Sleep(c.held ? 3000 : 0); CloseHandle(holder); });
+        DWORD start = GetTickCount();
+        EXPECT_EQ(0, RunUninstall("-u " + Quoted(app + "\\uninstall.exe") +
+                                  (c.listed ? " " + Quoted(left) : "") + " " + Quoted(app)));
+        DWORD took = GetTickCount() - start;
+        closer.join();
+        EXPECT_TRUE(c.held ? took >= 3000 : took < 5000) << took << " ms; the retry lasts 10 s";
+        EXPECT_TRUE(Missing(app + "\\uninstall.exe"));
+        EXPECT_EQ(c.held, (bool)Missing(app));
+        WipeTree(app);
+    }
 }
 
 TEST(RemovePath, MissingPathRecordsTheDeletionFailure)

@@ -420,6 +420,33 @@ TEST(SystemPreview, PredictsTheRemovalOfATreeOfNamesTheCodePageCannotSpell)
     WipeTree(box);
 }
 
+/* Fullwidth full stops are listed as "." and "..", after the real dot entries
+   and with short names: entries like any other, for the preview and the
+   removal alike. */
+TEST(SystemPreview, NamesListedAsDotsAreRemovedAsThePreviewPredicted)
+{
+    ASSERT_EQ(1252u, GetACP()) << "fullwidth full stops are listed as '.' under 1252";
+    std::string box = Sandbox("preview-dots"), tree = box + "\\tree", report = box + "\\report.txt";
+    MakeWideFiles(box, {L"tree\\", L"tree\\\xff0e\\", L"tree\\\xff0e\\\xff0e\xff0e",
+                        L"tree\\\xff0e\xff0e", L"tree\\plain.txt"});
+    std::string log = box + "\\removal.log";
+    MakeFile(log, "dirw:" + tree + "\r\n");
+
+    std::string output;
+    RunCapturing(Quoted(LogcheckExe()) + " --system " + Quoted(log), output);
+    std::map<unsigned long, std::set<std::string>> predicted;
+    std::set<std::string> left;
+    ReadPreview(output, log, predicted, left);
+    EXPECT_EQ(1u, predicted[1].count("will-remove-tree")) << output;
+    EXPECT_NE(std::string::npos, output.find("3 files, 2 folders")) << output;
+    EXPECT_EQ(0, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(log) + " /S /LOG=" + Quoted(report)));
+    EXPECT_EQ(ReportedName("will-remove-tree"), ReadReport(report, log)[1]);
+    EXPECT_TRUE(Missing(tree));
+    /* WipeTree would take such a name for the folder or its parent. */
+    StartUnixProgram("Z:\\bin\\rm -rf \"" + UnixPath(box) + "\"");
+    EXPECT_TRUE(GoneWithin(box, 5000));
+}
+
 TEST(SystemPreview, LogcheckDeclaresThatItRunsAsItsCaller)
 {
     std::string logcheck = LogcheckExe();

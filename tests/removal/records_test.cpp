@@ -167,6 +167,24 @@ TEST(IsAddressableName, RefusesSeparatorsWildcardsAndTrailingDotsButNotTrailByte
     }
 }
 
+/* One listing in order, as Wine lists a folder holding names of fullwidth full stops. */
+TEST(IsDotEntry, OnlyTheFirstDotsOfAListingWithoutShortNamesAreTheFolderAndItsParent)
+{
+    struct Case {
+        const char *name, *shortName;
+        bool dot;
+    } listing[] = {
+        {".", "", true},          {"..", "", true},         {"..", "__~~~HPD", false},
+        {".", "_~~~~DMB", false}, {"...", "___~~EFW", false}, {".hidden", "", false},
+        {"..", "", false},        {".", "", false}, /* a second one so spelled, short names off */
+    };
+    unsigned seen = 0;
+    for (const Case &c : listing) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.shortName);
+        EXPECT_EQ(c.dot, IsDotEntry(c.name, c.shortName, &seen));
+    }
+}
+
 namespace {
 
 /* Facts as a listing or a probe gives them: found, name, short name, size,
