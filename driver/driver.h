@@ -103,7 +103,8 @@ void CountRecord(const RecordReport *report);
 bool OpenReport(const char *logPath, bool silent);
 /* The copy's line: copyCode is LaunchCleanupCopy's answer. */
 void ReportCleanupCopy(DWORD copyCode);
-/* A silent run's code from what its records did and the copy's answer. */
+/* A silent run's code from what its records did, the copy's answer and what an
+   earlier removal left waiting for the restart. */
 DWORD SilentExitCode(DWORD copyCode);
 /* Writes the summary (with the exit code, unless it is negative) and closes the report. */
 void CloseReport(long exitCode);

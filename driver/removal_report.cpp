@@ -503,8 +503,9 @@ DWORD SilentExitCode(DWORD copyCode)
     if (Report.logUnreadable || Report.failures > 0 || (Report.listed > 0 && copyCode != 0) ||
         (copyCode == 0 && CleanupPathsHanded < Report.listed))
         return ERROR_INSTALL_FAILURE;
-    /* Everything is gone or goes at the restart: the caller should restart. */
-    if (Report.counts[WILL_REMOVE_AT_RESTART] > 0)
+    /* Everything is gone or goes at the restart, this run's or an earlier
+       one's that was stopped: the caller should restart. */
+    if (Report.counts[WILL_REMOVE_AT_RESTART] > 0 || EarlierDeletionsWaiting > 0)
         return ERROR_SUCCESS_REBOOT_REQUIRED;
     return 0;
 }
@@ -524,6 +525,11 @@ void CloseReport(long exitCode)
                  ReportedOutcomeName((Outcome)outcome));
         used += strlen(counts + used);
     }
+    /* A run-wide line, like the copy's: no record of this log had that outcome. */
+    if (EarlierDeletionsWaiting > 0)
+        AppendLine("%s: note: an earlier removal waits for the restart: %lu pending deletion%s "
+                   "[earlier-at-restart]",
+                   Report.logName, EarlierDeletionsWaiting, Plural(EarlierDeletionsWaiting));
     AppendLine("");
     AppendLine("Summary: %lu record%s%s; %lu failed", Report.records, Plural(Report.records), counts,
                Report.failures);

@@ -35,6 +35,7 @@ const CheckDescription CHECKS[] = {
     {"key-before-subkeys", SEVERITY_WARNING, "a key before items in its subkeys: not deleted at its turn"},
     {"repeated-path", SEVERITY_WARNING, "the same path or registry item named again"},
     {"inside-removed-tree", SEVERITY_WARNING, "a record inside a tree that an earlier dirw: removed"},
+    {"log-not-last", SEVERITY_WARNING, "the log's own file: record before others: a stopped run cannot be repeated"},
     /* Spellings. */
     {"utf8-text", SEVERITY_WARNING, "UTF-8 text: read in the ANSI code page, it names another path"},
     {"link-extension", SEVERITY_WARNING, "a link: whose name does not end in .lnk or .url"},
@@ -120,8 +121,10 @@ void CheckLog(const LogText *log, const CheckOptions *options, Findings *finding
     RecordFacts scratch;
     for (size_t i = 0; i < log->recordCount; i++)
         CheckRecord(log, i, known ? uninstaller : NULL, facts != NULL ? &facts[i] : &scratch, findings);
-    if (facts != NULL)
+    if (facts != NULL) {
         CheckOrderAndRepeats(log, facts, findings);
+        CheckOwnRecordLast(log, facts, findings);
+    }
     free(facts);
 
     if (known && named == log->recordCount && !NamesUninstaller(log, uninstaller)) {

@@ -148,6 +148,9 @@ void CheckRecord(const LogText *log, size_t index, const char *uninstaller, Reco
 /* order_checks.cpp: the log as a whole, in O(n) hash look-ups per path byte. */
 
 void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings *findings);
+/* The log's own file: record (the last whose file name is the log's as given)
+   is followed by nothing but the clean-up copy's paths. */
+void CheckOwnRecordLast(const LogText *log, const RecordFacts *facts, Findings *findings);
 
 /* system_preview.cpp (Windows) or no_system_preview.cpp */
 

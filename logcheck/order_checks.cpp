@@ -5,6 +5,8 @@
  * map holds each key once; a record looks up each of its ancestors, whose
  * hashes fall out of hashing its own key byte by byte, so the cost is linear
  * in the bytes of the log and never compares every record with every other.
+ * Last, whether anything but the clean-up copy's paths follows the log's own
+ * record.
  */
 #include "logcheck/logcheck.h"
 
@@ -285,4 +287,59 @@ done:
     free(key.ancestorHashes);
     free(nextPending);
     free(firstInside);
+}
+
+/* Where the file name of the text starts: after its last '\\' or '/'. */
+static size_t FileNameStart(const char *text, size_t length, const unsigned char *leadBytes)
+{
+    size_t name = 0;
+    for (size_t at = 0; at < length; at += CharLength(text, at, length, leadBytes)) {
+        if (text[at] == '\\' || text[at] == '/')
+            name = at + 1;
+    }
+    return name;
+}
+
+/* The log's own file: record: the last one whose file name is the log's, as
+   the command line gives it (a log checked on a build machine lies elsewhere
+   than on the machines it is for). recordCount when none names it. */
+static size_t OwnRecord(const LogText *log)
+{
+    size_t nameLength = strlen(log->name);
+    size_t nameStart = FileNameStart(log->name, nameLength, log->leadBytes);
+    const char *name = log->name + nameStart;
+    nameLength -= nameStart;
+    size_t own = log->recordCount;
+    if (nameLength == 0 || strcmp(log->name, "<stdin>") == 0)
+        return own;
+    for (size_t i = 0; i < log->recordCount; i++) {
+        const LogRecord *record = &log->records[i];
+        if (record->kind != RECORD_FILE)
+            continue;
+        const char *path = log->bytes + record->start + record->argument;
+        size_t length = record->length - record->argument;
+        size_t start = FileNameStart(path, length, log->leadBytes);
+        if (length - start == nameLength &&
+            EqualIgnoringAsciiCase(path + start, name, nameLength, log->leadBytes))
+            own = i;
+    }
+    return own;
+}
+
+/* Once the log is gone, a rerun ends with 1605 and removes nothing: whatever a
+   stopped run had not reached by then stays. Only the clean-up copy's paths,
+   which the run never removes itself, may follow the log's own record. */
+void CheckOwnRecordLast(const LogText *log, const RecordFacts *facts, Findings *findings)
+{
+    size_t own = OwnRecord(log);
+    for (size_t r = own + 1; r < log->recordCount; r++) {
+        if (log->records[r].kind == RECORD_NONE || facts[r].deferred)
+            continue;
+        AddFinding(findings, log->records[own].start, SEVERITY_WARNING, "log-not-last",
+                   "the log removes itself before line %lu: a run stopped between the two cannot "
+                   "be repeated (the rerun finds no log and answers 1605); put the log's own "
+                   "record last, followed only by the clean-up copy's paths",
+                   (unsigned long)LineOf(log, r));
+        return;
+    }
 }

@@ -204,6 +204,7 @@ struct RecordReport {
 };
 
 extern void (*RecordCarriedOut)(const RecordReport *report); /* told of every record; null: nobody asks */
+extern unsigned long EarlierDeletionsWaiting; /* an earlier removal's deletions found before the first record */
 /* Told of every entry of a tree scheduled for the restart (held: its new
    name, or "" in place), before the tree's record; null: nobody asks. */
 extern void (*TreeEntryAtRestart)(const char *path, const char *held);
@@ -215,6 +216,15 @@ ErrorRef ProcessRemovalLog(const char *logPath);
 /* On failure *handle is null, not INVALID_HANDLE_VALUE. */
 ErrorRef OpenForReading(const char *path, HANDLE *handle);
 ErrorRef ReadBlock(HANDLE file, char *block, int count);
+
+/* pending_restart.cpp */
+
+/* How many deletions pending for the next restart are an earlier removal's:
+   of a holding folder (by its name) or anything in one, or of a path the log
+   in the block names (a file:, link: or dir: record's path, a dirw: tree or
+   anything in it). Reads the system's list and changes nothing; 0 when it
+   cannot be read. */
+unsigned long CountEarlierDeletions(const char *block, size_t size);
 
 /* record_outcomes.cpp: what a record's results mean, told apart where one
    code covers several causes by looking at the entry after the failure. */

@@ -36,6 +36,7 @@ ErrorRef ReadBlock(HANDLE file, char *block, int count)
 
 void (*RecordCarriedOut)(const RecordReport *report) = NULL; /* told of every record; null: nobody asks */
 void (*TreeEntryAtRestart)(const char *path, const char *held) = NULL; /* told of a tree's scheduled entries */
+unsigned long EarlierDeletionsWaiting = 0; /* an earlier removal's deletions found before the first record */
 
 static FileIdentity LogIdentity; /* the log being carried out */
 static bool LogIdentityKnown;
@@ -274,6 +275,8 @@ ErrorRef ProcessRemovalLog(const char *logPath)
         if ((unsigned char)block[at] < 0x20)
             block[at] = EndsLine(block, size, at) ? '\n' : '\0';
     }
+    /* Read before this run schedules anything, so that none of its own count. */
+    EarlierDeletionsWaiting = CountEarlierDeletions(block, size);
     size_t at = 0, start, length, line = 1, lineStart = 0, counted = 0;
     while (NextRecord(block, size, &at, &start, &length)) {
         for (; counted < start; counted++) {

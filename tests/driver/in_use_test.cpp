@@ -4,7 +4,9 @@
  * running program and a held file stay where they are (1603), as the preview
  * says; a read-only file still fails and the wizard does the same with its
  * pages as always; the clean-up copy waits for what is still in use; a second
- * uninstall at the same time ends with 1618.
+ * uninstall at the same time ends with 1618;
+ * a rerun while an earlier removal waits for the restart ends with 3010.
+ * Wine's wineboot -r stands in for the restart.
  */
 #include "driver/driver.h"
 #include "resources/resource_ids.h"
@@ -205,5 +207,40 @@ TEST(SilentRemoval, ASecondUninstallAtTheSameTimeEnds1618AndChangesNothing)
     CloseHandle(first);
     EXPECT_EQ(0, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(box + "\\removal.log") + " /S"));
     EXPECT_TRUE(Missing(box + "\\a.txt"));
+    WipeTree(box);
+}
+
+/* A run stopped after it scheduled something, and nothing else: its entries,
+   written here as it writes them, make the rerun end 3010 and leave them be. */
+TEST(SilentRemoval, ARerunWhileAnEarlierRemovalWaitsForTheRestartEnds3010AndLeavesItsEntries)
+{
+    std::string box = Sandbox("rerun");
+    const struct {
+        std::string pending; /* the earlier run's */
+        long exitCode;
+    } cases[] = {
+        {box + "\\Vorblend-held-12\\1-tool.exe", 3010}, /* the released version's holding folder */
+        {"C:\\Vorblend-held-0123456789abcdef", 3010},  /* today's, at the volume's root */
+        {box + "\\App\\bin\\tool.exe", 3010},           /* a file: record's path */
+        {box + "\\APP\\DATA\\presets\\a.vbp", 3010},    /* inside a dirw: tree, in other letters */
+        {box + "\\App\\elsewhere.txt", 0},              /* nothing the log names */
+    };
+    std::string log = box + "\\removal.log", report = box + "\\report.txt";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pending);
+        MakeFiles(box, {"App\\readme.txt"});
+        MakeFile(log, "file:" + box + "\\App\\bin\\tool.exe\r\nfile:" + box + "\\App\\readme.txt\r\ndirw:" +
+                          box + "\\App\\data\r\n");
+        ASSERT_TRUE(MoveFileExA(c.pending.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) << GetLastError();
+        std::vector<std::string> before = PendingDeletions();
+        EXPECT_EQ(c.exitCode, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(log) + " /S /LOG=" + Quoted(report)));
+        std::string text = ReadText(report);
+        EXPECT_EQ(c.exitCode == 3010, text.find(log + ": note: an earlier removal waits for the restart: 1 "
+                                                "pending deletion [earlier-at-restart]\r\n") != std::string::npos)
+            << text;
+        EXPECT_EQ(before, PendingDeletions()) << "the earlier run's entries stay as they were";
+        EXPECT_TRUE(Missing(box + "\\App\\readme.txt"));
+        EXPECT_EQ(0, RestartForPendingDeletions());
+    }
     WipeTree(box);
 }

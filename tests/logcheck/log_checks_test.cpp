@@ -172,6 +172,17 @@ TEST(CheckLog, ReportsOrderAndRepeatsAcrossTheLog)
     });
 }
 
+/* The log is t.log here: its own record is the last file: record of that name. */
+TEST(CheckLog, WarnsWhenMoreThanTheCopysPathsFollowsTheLogsOwnRecord)
+{
+    RunTable({
+        {"file:C:\\App\\t.log\nkey:HKCU\\S\\V\\\nfile:C:\\App\\a.txt\n", {"log-not-last:1"}},
+        {"file:C:\\App\\a.txt\nfile:C:\\App\\T.LOG\nfile:C:\\App\\uninstall.exe\ndir:C:\\App\\\n", {}},
+        {"file:C:\\Old\\t.log\nfile:C:\\App\\a.txt\nfile:C:\\App\\t.log\nfiles:C:\\x\n", {"unknown-kind:4"}},
+        {"file:C:\\App\\at.log\nfile:C:\\App\\a.txt\n", {}},
+    });
+}
+
 TEST(CheckLog, ReportsEncodingAndShortcutNames)
 {
     RunTable({
