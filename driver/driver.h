@@ -31,6 +31,7 @@ ErrorRef RemovePath(const char *path);
 /* single_run.cpp */
 
 extern DWORD UninstallLockCode; /* 0: this run holds the lock; 1618: another one does; else why not */
+extern HANDLE UninstallLock;    /* the lock's mutex, open until the process ends; null when none */
 
 typedef BOOL(WINAPI *CheckTokenMembershipCall)(HANDLE token, PSID sid, BOOL *isMember);
 /* The calls the lock's choice rests on: the namespace calls looked up in

@@ -12,6 +12,7 @@
 #include <sddl.h>
 
 DWORD UninstallLockCode = 0; /* 0: held by this run; 1618: another run holds it; else why not */
+HANDLE UninstallLock = NULL; /* the lock's mutex, open until the process ends; null when none */
 
 static const char GLOBAL_LOCK_NAME[] = "Global\\Brenhow.Vorblend.Uninstall";
 static const char NAMESPACE_ALIAS[] = "Brenhow.Vorblend";
@@ -37,6 +38,7 @@ static DWORD HoldMutex(const char *name, SECURITY_ATTRIBUTES *security, bool inN
 {
     HANDLE lock = NULL;
     ErrorRef failure = CheckedCreateMutex(name, security, &lock);
+    UninstallLock = lock;
     if (failure != NULL || lock == NULL) {
         DWORD code = failure != NULL ? failure->code : ERROR_INVALID_HANDLE;
         /* In the namespace only an administrator or SYSTEM can have made it.

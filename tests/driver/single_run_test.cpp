@@ -91,6 +91,7 @@ TEST(TakeUninstallLock, AnAdministratorsRunLocksInTheNamespaceWhateverHoldsTheGl
         /* Abandoned only when the take held it as its thread ended. */
         EXPECT_EQ(c.code == 0 ? WAIT_ABANDONED : WAIT_OBJECT_0, WaitForSingleObject(inside, 0));
         ReleaseMutex(inside);
+        CloseHandle(UninstallLock), UninstallLock = NULL; /* later tests make the Global\ one anew */
     }
     EXPECT_EQ("D:P(A;;GA;;;SY)(A;;GA;;;BA)", NamespaceSddl);
     ReleaseMutex(squatter);
