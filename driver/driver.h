@@ -31,9 +31,24 @@ ErrorRef RemovePath(const char *path);
 /* single_run.cpp */
 
 extern DWORD UninstallLockCode; /* 0: this run holds the lock; 1618: another one does; else why not */
+extern HANDLE UninstallLock;    /* the lock's mutex, open until the process ends; null when none */
+
+typedef BOOL(WINAPI *CheckTokenMembershipCall)(HANDLE token, PSID sid, BOOL *isMember);
+/* The calls the lock's choice rests on: the namespace calls looked up in
+   kernel32 (null where absent), or a test's stand-ins. */
+struct NamespaceCalls {
+    CheckTokenMembershipCall checkTokenMembership;
+    CreateBoundaryDescriptorCall createBoundaryDescriptor;
+    AddToBoundaryDescriptorCall addSIDToBoundaryDescriptor, addIntegrityLabelToBoundaryDescriptor;
+    CreatePrivateNamespaceCall createPrivateNamespace;
+    OpenPrivateNamespaceCall openPrivateNamespace;
+};
 
 /* Takes the lock against a second uninstall at the same time, for the rest of
-   the run; UninstallLockCode says how it went. */
+   the run: an administrator's run, where the calls exist, in the private
+   namespace; any other in Global\. UninstallLockCode says how it went. */
+DWORD TakeUninstallLock(const NamespaceCalls *calls);
+/* The same with the system's calls; what WinMain uses. */
 DWORD TakeUninstallLock();
 
 /* silent_mode.cpp */

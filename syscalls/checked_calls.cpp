@@ -100,12 +100,52 @@ ErrorRef CheckedCreateDirectory(const char *path, SECURITY_ATTRIBUTES *security)
     return NULL;
 }
 
-ErrorRef CheckedCreateMutex(const char *name, HANDLE *mutexOut)
+ErrorRef CheckedCreateMutex(const char *name, SECURITY_ATTRIBUTES *security, HANDLE *mutexOut)
 {
-    *mutexOut = CreateMutexA(NULL, FALSE, name);
+    /* CreateMutexA asks for MUTEX_ALL_ACCESS when the mutex exists already. */
+    *mutexOut = CreateMutexA(security, FALSE, name);
     if (*mutexOut == NULL)
         return RecordLastError("CreateMutex", "%s", name);
     return NULL;
+}
+
+/* A looked-up call answered failure: without a code that is still a failure. */
+static ErrorRef LookedUpCallFailed(const char *label, const char *name)
+{
+    ErrorRef failure = RecordLastError(label, "%s", name);
+    return failure != NULL ? failure : RecordErrorCode(ERROR_INVALID_HANDLE, label, "%s", name);
+}
+
+ErrorRef CheckedCreateBoundaryDescriptor(CreateBoundaryDescriptorCall call, const char *name,
+                                         HANDLE *boundaryOut)
+{
+    *boundaryOut = call(name, 0);
+    return *boundaryOut == NULL ? LookedUpCallFailed("CreateBoundaryDescriptor", name) : NULL;
+}
+
+ErrorRef CheckedAddSIDToBoundaryDescriptor(AddToBoundaryDescriptorCall call, HANDLE *boundary, PSID sid)
+{
+    return call(boundary, sid) ? NULL : LookedUpCallFailed("AddSIDToBoundaryDescriptor", "");
+}
+
+ErrorRef CheckedAddIntegrityLabelToBoundaryDescriptor(AddToBoundaryDescriptorCall call,
+                                                      HANDLE *boundary, PSID label)
+{
+    return call(boundary, label) ? NULL : LookedUpCallFailed("AddIntegrityLabelToBoundaryDescriptor", "");
+}
+
+ErrorRef CheckedCreatePrivateNamespace(CreatePrivateNamespaceCall call, SECURITY_ATTRIBUTES *security,
+                                       HANDLE boundary, const char *alias, HANDLE *namespaceOut)
+{
+    *namespaceOut = call(security, boundary, alias);
+    return *namespaceOut == NULL ? LookedUpCallFailed("CreatePrivateNamespace", alias) : NULL;
+}
+
+ErrorRef CheckedOpenPrivateNamespace(OpenPrivateNamespaceCall call, HANDLE boundary,
+                                     const char *alias, HANDLE *namespaceOut)
+{
+    *namespaceOut = call(boundary, alias);
+    return *namespaceOut == NULL ? LookedUpCallFailed("OpenPrivateNamespace", alias) : NULL;
 }
 
 /* A length of 0 is the call's failure; one of `size` or more asks for a larger

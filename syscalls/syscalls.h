@@ -48,8 +48,27 @@ ErrorRef CheckedFindClose(HANDLE search);
 
 ErrorRef CheckedMoveFileEx(const char *from, const char *to, DWORD flags);
 ErrorRef CheckedCreateDirectory(const char *path, SECURITY_ATTRIBUTES *security);
-/* The mutex, also when it existed already (the last error then says so). */
-ErrorRef CheckedCreateMutex(const char *name, HANDLE *mutexOut);
+/* The mutex, also when it existed already (the last error then says so); an
+   existing one is opened with full access. */
+ErrorRef CheckedCreateMutex(const char *name, SECURITY_ATTRIBUTES *security, HANDLE *mutexOut);
+
+/* The private namespace calls are looked up at run time (older systems and Wine
+   lack them), so each wrapper is handed the call. A failure without a code
+   still fails, with 6. */
+typedef HANDLE(WINAPI *CreateBoundaryDescriptorCall)(LPCSTR name, ULONG flags);
+typedef BOOL(WINAPI *AddToBoundaryDescriptorCall)(HANDLE *boundary, PSID sid);
+typedef HANDLE(WINAPI *CreatePrivateNamespaceCall)(SECURITY_ATTRIBUTES *security, void *boundary,
+                                                   LPCSTR aliasPrefix);
+typedef HANDLE(WINAPI *OpenPrivateNamespaceCall)(void *boundary, LPCSTR aliasPrefix);
+ErrorRef CheckedCreateBoundaryDescriptor(CreateBoundaryDescriptorCall call, const char *name,
+                                         HANDLE *boundaryOut);
+ErrorRef CheckedAddSIDToBoundaryDescriptor(AddToBoundaryDescriptorCall call, HANDLE *boundary, PSID sid);
+ErrorRef CheckedAddIntegrityLabelToBoundaryDescriptor(AddToBoundaryDescriptorCall call,
+                                                      HANDLE *boundary, PSID label);
+ErrorRef CheckedCreatePrivateNamespace(CreatePrivateNamespaceCall call, SECURITY_ATTRIBUTES *security,
+                                       HANDLE boundary, const char *alias, HANDLE *namespaceOut);
+ErrorRef CheckedOpenPrivateNamespace(OpenPrivateNamespaceCall call, HANDLE boundary,
+                                     const char *alias, HANDLE *namespaceOut);
 
 /* The path calls answer a length; an answer that does not fit the buffer
    fails too (206), so that the buffer always holds a whole, terminated path. */
