@@ -233,36 +233,3 @@ unsigned long CountEarlierDeletions(const char *block, size_t size);
 Outcome EntryFailureOutcome(const char *path, DWORD code, bool folder);
 /* A key: record's outcome from the item's reading and the call's result. */
 Outcome RegistryOutcome(const char *item, ErrorRef result, DWORD *code);
-
-/* restart_chain.cpp: whether a name may be scheduled for deletion at the next
-   restart, from what the system reports of it and of every folder above it. */
-
-/* What the system reports of one entry, read from one handle without following a link. */
-struct FolderReport {
-    DWORD attributes;                /* FILE_ATTRIBUTE_*; a reparse point shows here */
-    char finalPath[MAX_PATH];        /* GetFinalPathNameByHandleA, \\?\ prefix stripped */
-    PSECURITY_DESCRIPTOR descriptor; /* self-relative, owner + DACL; the caller LocalFrees it (may be null) */
-};
-/* ReadFolderFromSystem; a test seam. 0, or the system's code when nothing could be read. */
-extern DWORD (*ReadFolder)(const char *path, FolderReport *report);
-/* Attributes, final path and descriptor from one handle; any read that fails
-   gives its code (recorded) and a report with nothing in it. */
-DWORD ReadFolderFromSystem(const char *path, FolderReport *report);
-
-enum ChainPlace {
-    CHAIN_HOLDER, /* the folder that holds the scheduled name */
-    CHAIN_ABOVE,  /* any folder above it but the volume root */
-    CHAIN_ROOT,   /* the volume root X:\ */
-};
-/* The owner and permissions of one folder allow nobody but SYSTEM, Administrators
-   and TrustedInstaller to change what it holds, for its place on the chain. */
-bool FolderIsTrusted(PSECURITY_DESCRIPTOR descriptor, ChainPlace place);
-/* A name (a full path X:\...\name, as GetFullPathNameA gives it) may be scheduled for
-   deletion at the restart: a fixed drive, the entry itself and every folder up to the
-   root read through ReadFolder, none a reparse point, each final path the path itself,
-   each folder trusted for its place. Walked by the path's characters (DBCS-safe).
-   Only a look: the error record and the last error are left as they were. */
-bool ChainIsTrusted(const char *fullPath);
-/* The same for a path in the code page of leadBytes (null: a single-byte one);
-   ChainIsTrusted gives AnsiLeadBytes(). The root is always judged as the root. */
-bool ChainIsTrustedIn(const char *fullPath, const unsigned char *leadBytes);
