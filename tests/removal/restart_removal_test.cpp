@@ -317,10 +317,12 @@ TEST(RemoveAtRestart, LeavesNothingForTheRestartToMissWhereverTheRunStops)
         std::vector<std::string> added(pending.begin() + before, pending.end());
         std::string holder = added[0];
         EXPECT_NE(std::string::npos, holder.find("Vorblend-held-")) << holder;
-        if (step >= STEP_HELD_SCHEDULED)
+        if (step >= STEP_HELD_SCHEDULED) {
             EXPECT_EQ(holder + "\\1-tool-" + std::to_string(step) + ".exe", added[1]);
-        if (step == STEP_RENAMED)
+        }
+        if (step == STEP_RENAMED) {
             EXPECT_EQ(holder, added[2]) << "the folder's last entry follows its file";
+        }
         EXPECT_EQ(step == STEP_RENAMED, Missing(program));
         Stop(running);
         EXPECT_EQ(0, RestartForPendingDeletions());
