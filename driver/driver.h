@@ -145,5 +145,8 @@ typedef DWORD(WINAPI *TempPathQuery)(DWORD length, LPSTR buffer);
 /* The temporary folder from GetTempPath2A when given, else from GetTempPathA;
    its length as the call answered it. */
 DWORD GetTempFolder(TempPathQuery getTempPath2, char folder[MAX_PATH]);
+/* How long a copy may have run before a later launch that finds it holding
+   the copy's path ends it. */
+extern DWORD StaleCopyAfterMs;
 /* Called, when set, between the writing of the copy and its opening. */
 extern void (*CleanupCopyWritten)(const char *copyPath);

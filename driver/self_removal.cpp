@@ -11,6 +11,8 @@
 #include "removal/records.h"
 #include "removal/removal.h"
 
+#include <tlhelp32.h>
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -20,6 +22,10 @@ char *PendingRemovalList = NULL; /* deferred paths, quoted, one blank apart; nev
 void (*CleanupCopyWritten)(const char *copyPath) = NULL; /* test seam; null in the product */
 
 unsigned long CleanupPathsHanded = 0; /* listed paths on the copy's command line */
+
+/* A copy lives for its pause and its retries, some 11 s; one older than this
+   never got to run. */
+DWORD StaleCopyAfterMs = 30000; /* test seam */
 
 static const char COPY_NAME[] = "uninstallqx.exe";
 static char CleanupCommandLine[COMMAND_LINE_LIMIT];
@@ -146,6 +152,46 @@ static bool SameBytesAsProgram(HANDLE copy)
     return same;
 }
 
+static ULONGLONG AsNumber(FILETIME time) { return ((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime; }
+
+/* Ends each process started from the copy's path that has run for longer than
+   a copy can. Such a copy never reached its first instruction (Wine can leave
+   one stuck in its start when its parent is killed while starting it), yet it
+   holds the file open, so no later removal could place a copy of its own. */
+static void EndStaleCopies(const char *copyPath)
+{
+    char longPath[MAX_PATH];
+    DWORD length = GetLongPathNameA(copyPath, longPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        lstrcpyA(longPath, copyPath);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, COPY_NAME) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE |
+                                         SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process == NULL)
+            continue;
+        char image[MAX_PATH];
+        DWORD size = MAX_PATH;
+        FILETIME created, exited, kernel, user;
+        if (QueryFullProcessImageNameA(process, 0, image, &size) &&
+            (lstrcmpiA(image, longPath) == 0 || lstrcmpiA(image, copyPath) == 0) &&
+            GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+            AsNumber(now) - AsNumber(created) >= (ULONGLONG)StaleCopyAfterMs * 10000 &&
+            TerminateProcess(process, ERROR_TIMEOUT))
+            WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
 /* The code after a failed call; some calls under some systems leave none. */
 static DWORD FailureCode()
 {
@@ -174,8 +220,11 @@ DWORD LaunchCleanupCopy()
 
     /* Whatever stands at that name may be someone else's program: it must go,
        and the copy must be a new file; otherwise nothing is started. */
-    if (!DeleteFileA(copyPath) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return FailureCode();
+    if (!DeleteFileA(copyPath) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        EndStaleCopies(copyPath);
+        if (!DeleteFileA(copyPath) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            return FailureCode();
+    }
     if (!CopyFileA(ModulePath, copyPath, TRUE))
         return FailureCode();
     if (CleanupCopyWritten != NULL)

@@ -123,6 +123,26 @@ TEST(CleanupMode, WaitsOnAFolderOnlyWhileWhatIsLeftInItMayStillGo)
     }
 }
 
+/* Its parent gone the moment it started it, the copy still pauses, removes
+   what it was given and ends: its own file may then be deleted. */
+TEST(CleanupMode, EndsWithinItsPauseAndRetriesWhenItsParentEndsAtOnce)
+{
+    std::string box = Sandbox("orphan"), copy = box + "\\uninstallqx.exe", app = box + "\\App";
+    CopyFileA(UninstallExe().c_str(), copy.c_str(), FALSE);
+    MakeFiles(app, {"uninstall.exe"});
+    std::string tool = UninstallExe();
+    tool.replace(tool.find_last_of('\\') + 1, std::string::npos, "start_and_end.exe");
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, RunAndWait(Quoted(tool) + " " + Quoted(copy) + " -u " +
+                            Quoted(app + "\\uninstall.exe") + " " + Quoted(app)));
+    EXPECT_TRUE(GoneWithin(app, 11000));
+    bool ended = false;
+    while (!(ended = DeleteFileA(copy.c_str())) && GetTickCount() - start < 11000)
+        Sleep(100);
+    EXPECT_TRUE(ended) << "still running after " << GetTickCount() - start << " ms";
+    WipeTree(box);
+}
+
 TEST(RemovePath, MissingPathRecordsTheDeletionFailure)
 {
     std::string box = Sandbox("removepath");

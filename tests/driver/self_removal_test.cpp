@@ -289,6 +289,36 @@ TEST(LaunchCleanupCopy, ACopyThatIsNotTheProgramIsNotStarted)
     WipeTree(box);
 }
 
+/* A copy stuck at the copy's path (there a running program) is ended once it
+   has run longer than a copy can, and the launch goes on; a younger one is
+   left alone and nothing starts. */
+TEST(LaunchCleanupCopy, EndsAStuckCopyOnlyOnceItIsOlderThanACopyLives)
+{
+    for (DWORD after : {60000u, 0u}) {
+        SCOPED_TRACE(after);
+        std::string box = Sandbox("stuck"), temp = box + "\\temp", app = box + "\\app";
+        std::string program = Install(app), stuck = temp + "\\uninstallqx.exe";
+        MakeDirectory(temp);
+        CopyFileA(SleeperExe().c_str(), stuck.c_str(), FALSE);
+        HANDLE copy = StartProgram(Quoted(stuck) + " 60000");
+        Sleep(500);
+        TemporaryFolder temporary(temp + "\\");
+        StartOver(program);
+        DeferOwnPath(program.c_str());
+        StaleCopyAfterMs = after;
+        DWORD started = LaunchCleanupCopy();
+        StaleCopyAfterMs = 30000;
+        EXPECT_EQ(after == 0 ? 0u : (DWORD)ERROR_ACCESS_DENIED, started);
+        EXPECT_EQ(after == 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT, WaitForSingleObject(copy, 0));
+        EXPECT_TRUE(after == 0 ? GoneWithin(program, 15000) : Exists(program));
+        TerminateProcess(copy, 0);
+        WaitForSingleObject(copy, 5000);
+        CloseHandle(copy);
+        StartOver("");
+        WipeTree(box);
+    }
+}
+
 DWORD WINAPI SystemTemp(DWORD length, LPSTR buffer)
 {
     lstrcpynA(buffer, "C:\\Windows\\SystemTemp\\", length);
