@@ -66,63 +66,10 @@ int ReadSwitches(int argc, char **argv);
    process with Windows Installer's codes: 0, 1603, 1605, 1618, 1622 or 3010. */
 [[noreturn]] void SilentMode(const char *logPath);
 
-/* file_identity.cpp */
+/* own_identity.cpp */
 
-struct FileIdentity {
-    DWORD volume, indexHigh, indexLow; /* what GetFileInformationByHandle reports */
-};
-
-/* "\\?\C:\x" as "C:\x", "\\?\UNC\srv\share" as "\\srv\share", in place. */
-void StripDevicePrefix(char *path);
-/* The final path of what the handle names, without the device prefix. */
-ErrorRef FinalPathOfHandle(HANDLE file, char path[MAX_PATH]);
-/* The final path of the entry at path, a link taken as itself; false when it
-   cannot be opened. Only a look: the error record is left as it was. */
-bool FinalPathOf(const char *path, char finalPath[MAX_PATH]);
-/* The entry at path is, by final paths, the target or a folder above it. */
-bool LeadsByIdentity(const char *path, const char *targetFinal);
-/* The identity of the entry at path (a link as itself when asItself); false
-   with the system's code when nothing can be opened there. */
-bool IdentityOf(const char *path, bool asItself, FileIdentity *identity, DWORD *code);
-bool SameIdentity(const FileIdentity *a, const FileIdentity *b);
 /* By final paths: the program's own file (ModulePath) or a folder above it. */
 bool IsOwnPath(const char *path);
-
-/* report_file.cpp */
-
-extern HANDLE ReportFolder; /* the report's folder, held while the report is open; null when none */
-
-/* Creates the report at path as a new file: its folder is held open first
-   and must be reached without a link, and what stands at the name must not be
-   the log or the program (by identity); it is deleted as itself. False, with
-   nothing created and the failure recorded, when any of that fails. */
-bool CreateReportFile(const char *path, const char *logPath, HANDLE *file);
-/* Lets the folder go once the report is closed. */
-void ReleaseReportFolder();
-/* By spelling: the report's own path, or a folder above it. No system call. */
-bool KeepsReport(const char *path);
-/* By identity, for a path whose removal failed: the report's file or a folder
-   above it under another spelling (forward slashes, short names, a link). */
-bool HoldsReport(const char *path);
-
-/* removal_report.cpp */
-
-extern const char *ReportPath; /* /LOG=PATH as given; null when no report is asked for */
-extern HANDLE ReportFile;      /* the report being written; null when none */
-
-/* Counts each record's outcome and, with a report open, keeps its line. */
-void CountRecord(const RecordReport *report);
-/* Removes whatever stands at ReportPath (a link as itself), creates the report
-   there as a new file and starts it with the header; then every record is
-   counted. False, with nothing created, when that fails. */
-bool OpenReport(const char *logPath, bool silent);
-/* The copy's line: copyCode is LaunchCleanupCopy's answer. */
-void ReportCleanupCopy(DWORD copyCode);
-/* A silent run's code from what its records did, the copy's answer and what an
-   earlier removal left waiting for the restart. */
-DWORD SilentExitCode(DWORD copyCode);
-/* Writes the summary (with the exit code, unless it is negative) and closes the report. */
-void CloseReport(long exitCode);
 
 /* self_removal.cpp */
 

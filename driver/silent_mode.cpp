@@ -7,6 +7,7 @@
  */
 #include "driver/driver.h"
 #include "removal/records.h"
+#include "report/report.h"
 
 #include <stdlib.h>
 

@@ -2,8 +2,8 @@
  * The removal log checker: reads a log exactly as the uninstaller does (the
  * same record reading, the same tests of a path's spelling) and reports, in
  * the form compilers use, what the uninstaller will pass over, refuse, leave
- * behind or do harm with. Everything here but the preview of a live machine
- * needs no operating system.
+ * behind or do harm with. Everything here needs no operating system; the
+ * preview of a live machine (preview/, Windows only) builds on it.
  */
 #pragma once
 
@@ -152,7 +152,7 @@ void CheckOrderAndRepeats(const LogText *log, const RecordFacts *facts, Findings
    is followed by nothing but the clean-up copy's paths. */
 void CheckOwnRecordLast(const LogText *log, const RecordFacts *facts, Findings *findings);
 
-/* system_preview.cpp (Windows) or no_system_preview.cpp */
+/* preview/system_preview.cpp (Windows) or no_system_preview.cpp */
 
 /* What each record will do on this machine; prints to out and returns the exit
    status (0: nothing left or failing, 1: otherwise, 2: no preview here). */

@@ -208,6 +208,11 @@ extern unsigned long EarlierDeletionsWaiting; /* an earlier removal's deletions 
 /* Told of every entry of a tree scheduled for the restart (held: its new
    name, or "" in place), before the tree's record; null: nobody asks. */
 extern void (*TreeEntryAtRestart)(const char *path, const char *held);
+/* What the run keeps in place for the report: its file and the folders above
+   it, set by whoever created the report; null: nothing is kept. Asked by
+   spelling before a removal, by identity after one failed. */
+extern bool (*KeepsForReport)(const char *path);
+extern bool (*HoldsForReport)(const char *path);
 
 /* By identity: the removal log being carried out. */
 bool IsRemovalLog(const char *path);

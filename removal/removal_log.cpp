@@ -36,6 +36,8 @@ ErrorRef ReadBlock(HANDLE file, char *block, int count)
 
 void (*RecordCarriedOut)(const RecordReport *report) = NULL; /* told of every record; null: nobody asks */
 void (*TreeEntryAtRestart)(const char *path, const char *held) = NULL; /* told of a tree's scheduled entries */
+bool (*KeepsForReport)(const char *path) = NULL; /* by spelling; null: no report kept */
+bool (*HoldsForReport)(const char *path) = NULL; /* by identity; null: no report held */
 unsigned long EarlierDeletionsWaiting = 0; /* an earlier removal's deletions found before the first record */
 
 static FileIdentity LogIdentity; /* the log being carried out */
@@ -124,7 +126,7 @@ static void EntryRemoved(RecordReport *report, const char *path, ErrorRef result
 /* Left where it is: the program's own path for the copy, or the report. */
 static bool LeftInPlace(const char *path, RecordReport *report)
 {
-    if (KeepsReport(path))
+    if (KeepsForReport != NULL && KeepsForReport(path))
         report->outcome = KEPT_FOR_REPORT;
     else if (!DeferOwnPath(path))
         return false;
@@ -137,7 +139,7 @@ static bool LeftInPlace(const char *path, RecordReport *report)
 static void Removed(RecordReport *report, const char *path, ErrorRef result, bool folder,
                     bool link, DWORD attributesBefore)
 {
-    if (result != NULL && HoldsReport(path)) {
+    if (result != NULL && HoldsForReport != NULL && HoldsForReport(path)) {
         report->outcome = KEPT_FOR_REPORT;
         return;
     }
@@ -196,7 +198,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
         argument = record + at;
         if (RefusesSpelling(argument, "DeleteFile", report))
             break;
-        if (KeepsReport(argument))
+        if (KeepsForReport != NULL && KeepsForReport(argument))
             report->outcome = KEPT_FOR_REPORT;
         else
             Removed(report, argument, CheckedDeleteFile(argument), false, true, before);

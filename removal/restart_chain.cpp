@@ -6,7 +6,6 @@
  * cannot be read, or reads oddly, is unsafe.
  */
 #include "removal/removal.h"
-#include "driver/driver.h"
 #include "removal/records.h"
 
 #include <string.h>

@@ -9,7 +9,6 @@
  * restart (ChainIsTrusted) is scheduled: the deletion then runs as SYSTEM.
  */
 #include "removal/removal.h"
-#include "driver/driver.h"
 #include "removal/records.h"
 
 #include <ntsecapi.h>

@@ -28,7 +28,7 @@ static bool LeftInPlace(const char *path)
         TreeRemoved.deferred++;
         return true;
     }
-    if (KeepsReport(path)) {
+    if (KeepsForReport != NULL && KeepsForReport(path)) {
         TreeRemoved.kept++;
         return true;
     }
@@ -45,7 +45,7 @@ static ErrorRef Tally(unsigned long *count, const char *path, ErrorRef result, b
         (*count)++;
         return NULL;
     }
-    if (HoldsReport(path)) {
+    if (HoldsForReport != NULL && HoldsForReport(path)) {
         TreeRemoved.kept++;
         return NULL;
     }

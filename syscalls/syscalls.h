@@ -3,7 +3,8 @@
  * program looks at, and the one process-wide error record. A wrapper passes its
  * arguments on unchanged and returns null on success; on failure it returns a
  * reference to ErrorRecord, which then holds the code, the system's message and
- * the operation's label, code and (for named objects) name.
+ * the operation's label, code and (for named objects) name. Beside them, what
+ * a path names by identity, which the engine, the report and the driver share.
  *
  * This header is the one place where <windows.h> comes in.
  */
@@ -99,3 +100,24 @@ ErrorRef CheckedSetFocus(HWND window, HWND *previousOut);
 
 /* Closes the handle always; reports `earlier` if set, else the close's own result. */
 ErrorRef CloseHandleKeepingError(HANDLE file, ErrorRef earlier);
+
+/* file_identity.cpp: what a path names, by the system's answer, not its spelling. */
+
+struct FileIdentity {
+    DWORD volume, indexHigh, indexLow; /* what GetFileInformationByHandle reports */
+};
+
+/* "\\?\C:\x" as "C:\x", "\\?\UNC\srv\share" as "\\srv\share", in place. */
+void StripDevicePrefix(char *path);
+/* The final path of what the handle names, without the device prefix. */
+ErrorRef FinalPathOfHandle(HANDLE file, char path[MAX_PATH]);
+/* The final path of the entry at path, a link taken as itself; false when it
+   cannot be opened. Only a look: the error record is left as it was. */
+bool FinalPathOf(const char *path, char finalPath[MAX_PATH]);
+/* The entry at path is, by final paths, the target or a folder above it;
+   leadBytes: the code page's, as the path-spelling tests take them. */
+bool LeadsByIdentity(const char *path, const char *targetFinal, const unsigned char *leadBytes);
+/* The identity of the entry at path (a link as itself when asItself); false
+   with the system's code when nothing can be opened there. */
+bool IdentityOf(const char *path, bool asItself, FileIdentity *identity, DWORD *code);
+bool SameIdentity(const FileIdentity *a, const FileIdentity *b);

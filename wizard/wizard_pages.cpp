@@ -4,8 +4,8 @@
  */
 #include "wizard/wizard.h"
 
-#include "driver/driver.h"
 #include "removal/removal.h"
+#include "report/report.h"
 #include "resources/resource_ids.h"
 
 INT_PTR Prompt2Result; /* 0 for Continue, RESULT_BACK for Back */

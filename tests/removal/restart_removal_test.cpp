@@ -8,6 +8,7 @@
  */
 #include "driver/driver.h"
 #include "removal/removal.h"
+#include "report/report.h"
 #include "support/test_support.h"
 
 #include <sddl.h>

@@ -1,10 +1,10 @@
 /*
  * What a path names, told by the system rather than by its spelling: the
  * entry's final path (links, short names and other spellings resolved) and
- * its identity (volume serial number and file index). The report and the
- * program's own file are recognised here under any spelling.
+ * its identity (volume serial number and file index), by which the report
+ * and the program's own file are recognised under any spelling.
  */
-#include "driver/driver.h"
+#include "syscalls/syscalls.h"
 #include "removal/records.h"
 
 #include <string.h>
@@ -57,11 +57,11 @@ bool FinalPathOf(const char *path, char finalPath[MAX_PATH])
     return found;
 }
 
-bool LeadsByIdentity(const char *path, const char *targetFinal)
+bool LeadsByIdentity(const char *path, const char *targetFinal, const unsigned char *leadBytes)
 {
     char finalPath[MAX_PATH];
     return targetFinal[0] != '\0' && FinalPathOf(path, finalPath) &&
-           IsAtOrAbove(finalPath, strlen(finalPath), targetFinal, AnsiLeadBytes());
+           IsAtOrAbove(finalPath, strlen(finalPath), targetFinal, leadBytes);
 }
 
 bool IdentityOf(const char *path, bool asItself, FileIdentity *identity, DWORD *code)
@@ -88,17 +88,4 @@ bool IdentityOf(const char *path, bool asItself, FileIdentity *identity, DWORD *
 bool SameIdentity(const FileIdentity *a, const FileIdentity *b)
 {
     return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow;
-}
-
-bool IsOwnPath(const char *path)
-{
-    static char own[MAX_PATH], from[MAX_PATH]; /* ModulePath's final path, and the ModulePath it is of */
-    if (ModulePath[0] == '\0')
-        return false;
-    if (strcmp(from, ModulePath) != 0) {
-        if (!FinalPathOf(ModulePath, own))
-            return false;
-        strcpy(from, ModulePath);
-    }
-    return LeadsByIdentity(path, own);
 }

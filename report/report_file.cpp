@@ -6,6 +6,7 @@
  * never over the log or the program itself. The report's file and the folders
  * above it are left in place by the removal, under any spelling.
  */
+#include "report/report.h"
 #include "driver/driver.h"
 #include "removal/records.h"
 
@@ -137,6 +138,9 @@ bool CreateReportFile(const char *path, const char *logPath, HANDLE *file)
     }
     memcpy(ReportFullPath, full, sizeof full);
     *file = created;
+    /* From now on the removal leaves the report and its folders in place. */
+    KeepsForReport = KeepsReport;
+    HoldsForReport = HoldsReport;
     return true;
 }
 
@@ -147,6 +151,8 @@ void ReleaseReportFolder()
     ReportFolder = NULL;
     ReportFullPath[0] = '\0';
     ReportFinalPath[0] = '\0';
+    KeepsForReport = NULL;
+    HoldsForReport = NULL;
 }
 
 bool KeepsReport(const char *path)
@@ -158,5 +164,5 @@ bool KeepsReport(const char *path)
 
 bool HoldsReport(const char *path)
 {
-    return ReportFinalPath[0] != '\0' && LeadsByIdentity(path, ReportFinalPath);
+    return ReportFinalPath[0] != '\0' && LeadsByIdentity(path, ReportFinalPath, AnsiLeadBytes());
 }

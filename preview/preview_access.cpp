@@ -7,7 +7,7 @@
  * access and keeps no registry security. What is in use is judged by the
  * uninstaller's own restart decision.
  */
-#include "logcheck/preview.h"
+#include "preview/preview.h"
 
 static DWORD OpenForDeletion(const char *path, bool folder)
 {

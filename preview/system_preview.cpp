@@ -4,7 +4,7 @@
  * per record (with the static checks' findings for it), the count of each
  * outcome, and everything that will be left under the named folders and keys.
  */
-#include "logcheck/preview.h"
+#include "preview/preview.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -4,7 +4,7 @@
  * case aside), the paths deferred to the clean-up copy, and one line or more
  * per record. The preview owns every block here and frees it at the end.
  */
-#include "logcheck/preview.h"
+#include "preview/preview.h"
 
 #include <stdarg.h>
 #include <stdlib.h>

@@ -5,7 +5,7 @@
  * grants every access and keeps no registry security, so the "may not delete"
  * outcomes are shown through the probe seams, in-process.
  */
-#include "logcheck/preview.h"
+#include "preview/preview.h"
 #include "resources/resource_ids.h"
 #include "support/test_support.h"
 #include "support/wizard_driver.h"

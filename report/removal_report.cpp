@@ -6,6 +6,7 @@
  * lines are kept in memory and written when the report is closed: a deferred
  * record's line names how many paths the copy gets, known only at the end.
  */
+#include "report/report.h"
 #include "driver/driver.h"
 #include "removal/outcomes.h"
 #include "removal/records.h"

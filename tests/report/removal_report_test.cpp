@@ -4,6 +4,7 @@
  * only 8 bits), the report's line for each record, and what is left.
  */
 #include "driver/driver.h"
+#include "report/report.h"
 #include "resources/resource_ids.h"
 #include "support/test_support.h"
 #include "support/wizard_driver.h"

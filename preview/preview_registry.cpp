@@ -4,7 +4,7 @@
  * a key by its subkeys left at its turn and by an open with delete access.
  * Every key opened here is closed again unused.
  */
-#include "logcheck/preview.h"
+#include "preview/preview.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -6,7 +6,7 @@
  * themselves), then what the clean-up copy will do with the deferred paths,
  * and what stays under the named folders.
  */
-#include "logcheck/preview.h"
+#include "preview/preview.h"
 
 #include <string.h>
 
