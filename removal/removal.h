@@ -114,6 +114,20 @@ bool ChainIsTrusted(const char *fullPath);
    ChainIsTrusted gives AnsiLeadBytes(). The root is always judged as the root. */
 bool ChainIsTrustedIn(const char *fullPath, const unsigned char *leadBytes);
 
+/* entry_handles.cpp: acts made through a handle whose final path was checked. */
+
+/* What an act refused on a handle whose final path is not the one meant
+   reports: the system's own code for a path that met a link. */
+#define ERROR_REDIRECTED_ENTRY 4395 /* ERROR_REPARSE_POINT_ENCOUNTERED */
+/* The entry at path opened with DELETE (and attribute reads) without following
+   a link in its last part, kept only when its final path is `meant` (ASCII
+   case aside, DBCS-safe); a folder opens only when `folder`. Else
+   ERROR_REDIRECTED_ENTRY or the open's own failure, and no handle. */
+ErrorRef OpenMeantEntry(const char *path, const char *meant, bool folder, HANDLE *entry);
+/* Renames the file at `from` (a full path) to the full path `to` through such a
+   handle: never over an existing name, never a folder, never through a link. */
+ErrorRef RenameMeantEntry(const char *from, const char *to);
+
 /* restart_removal.cpp */
 
 enum AtRestart {

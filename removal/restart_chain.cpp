@@ -115,10 +115,12 @@ bool FolderIsTrusted(PSECURITY_DESCRIPTOR descriptor, ChainPlace place)
     /* The owner may always rewrite the permissions; a NULL DACL lets anyone in. */
     if (!IsTrustedSid(owner, false) || !present || dacl == NULL)
         return false;
-    /* At the root, adding cannot redirect a name that exists: every user may. */
+    /* At the root, adding cannot redirect a name that exists: every user may.
+       Below it, writing the attributes of an empty folder is enough to make
+       it a junction. */
     DWORD changes = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
     if (place != CHAIN_ROOT)
-        changes |= FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
+        changes |= FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES;
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                FILE_ALL_ACCESS};
     for (DWORD i = 0; i < dacl->AceCount; i++) {
@@ -141,18 +143,21 @@ bool FolderIsTrusted(PSECURITY_DESCRIPTOR descriptor, ChainPlace place)
 }
 
 /* One entry of the chain read through the seam: no link, its final path the
-   path itself, and (unless it is the entry) trusted for its place. */
+   path itself, and trusted for its place. The entry itself is judged as a
+   holder when others could delete it and put a link at its name: when it is
+   a folder, or its folder is the volume's root, where anyone may add. */
 static bool LinkIsTrusted(const char *path, bool entry, ChainPlace place,
                           const unsigned char *leadBytes)
 {
     FolderReport report;
     memset(&report, 0, sizeof report);
     size_t length = strlen(path);
-    bool trusted = ReadFolder(path, &report) == 0 &&
-                   !(report.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+    bool read = ReadFolder(path, &report) == 0;
+    bool judged = !entry || (report.attributes & FILE_ATTRIBUTE_DIRECTORY) || place == CHAIN_ROOT;
+    bool trusted = read && !(report.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                    strnlen(report.finalPath, MAX_PATH) == length &&
                    EqualIgnoringAsciiCase(report.finalPath, path, length, leadBytes) &&
-                   (entry || FolderIsTrusted(report.descriptor, place));
+                   (!judged || FolderIsTrusted(report.descriptor, entry ? CHAIN_HOLDER : place));
     LocalFree(report.descriptor);
     return trusted;
 }
@@ -172,7 +177,9 @@ bool ChainIsTrustedIn(const char *fullPath, const unsigned char *leadBytes)
     if (GetDriveTypeA(root) != DRIVE_FIXED)
         return false;
     memcpy(path, fullPath, length + 1);
-    if (!LinkIsTrusted(path, true, CHAIN_HOLDER, leadBytes))
+    size_t folderAt, nameAt;
+    bool atRoot = SplitFolderAndName(path, length, &folderAt, &nameAt, leadBytes) && folderAt == 3;
+    if (!LinkIsTrusted(path, true, atRoot ? CHAIN_ROOT : CHAIN_HOLDER, leadBytes))
         return false;
     ChainPlace place = CHAIN_HOLDER;
     size_t folderLength, name;

@@ -3,7 +3,8 @@
  * decision says whether and how (PlanRestart; the preview asks it too), and
  * the removal carries it out. A running program is renamed into a holding
  * folder of this run at the root of its own volume, the new name scheduled
- * before the rename; a file held without delete sharing, and the folders it
+ * before the rename, the rename made on a handle whose final path is the
+ * program's own; a file held without delete sharing, and the folders it
  * keeps, are scheduled where they stand. Either way only a name that nobody
  * but SYSTEM, Administrators and TrustedInstaller can redirect before the
  * restart (ChainIsTrusted) is scheduled: the deletion then runs as SYSTEM.
@@ -27,16 +28,11 @@ static bool OpenWithDeleteAccess(const char *path)
     return true;
 }
 
-static ErrorRef RenameAside(const char *from, const char *to)
-{
-    return CheckedMoveFileEx(from, to, 0); /* never replaces anything, never copies */
-}
-
 static bool GoOn(RestartStep) { return true; }
 
 bool (*RunIsElevated)() = RunsElevated;                              /* test seam */
 bool (*OpensForDeletion)(const char *path) = OpenWithDeleteAccess;   /* test seam */
-ErrorRef (*MoveAside)(const char *from, const char *to) = RenameAside; /* test seam */
+ErrorRef (*MoveAside)(const char *from, const char *to) = RenameMeantEntry; /* test seam */
 bool (*GoesOnAfter)(RestartStep step) = GoOn;                        /* test seam */
 
 /* One holding folder per volume this run moved something from. */
@@ -114,10 +110,15 @@ bool PlanRestart(const char *path, DWORD code, const RestartFacts *facts, Restar
         return false;
     if (length > 3 && EndsInChar(plan->fullPath, length, '\\', AnsiLeadBytes()))
         plan->fullPath[length - 1] = '\0'; /* a dir: record may end in one */
-    /* A running image renames (5); one held without delete sharing (32) does not. */
+    /* A running image renames (5); one held without delete sharing (32) does
+       not. Whoever may redirect the program's name could have another file
+       renamed into the holding folder: its own name must pass as an in-place
+       one would, and its volume's root must take a holding folder. */
     char root[4];
     if (!folder && code == ERROR_ACCESS_DENIED) {
-        plan->why = TrustedVolumeRoot(plan->fullPath, root) ? RESTART_DUE : NOT_TRUSTED_CHAIN;
+        plan->why = ChainIsTrusted(plan->fullPath) && TrustedVolumeRoot(plan->fullPath, root)
+                        ? RESTART_DUE
+                        : NOT_TRUSTED_CHAIN;
         plan->way = plan->why == RESTART_DUE ? RESTART_MOVE_ASIDE : RESTART_NOT;
     } else if (facts->byShortName) {
         plan->why = NOT_UNDER_SHORT_NAME; /* by the restart another entry may bear it */
@@ -208,7 +209,8 @@ static AtRestart MoveAsideScheduled(const char *path, const RestartPlan *plan, c
     int written = snprintf(held, MAX_PATH, "%s\\%lu-%s", holder->folder, holder->count, full + at + 1);
     if (written < 0 || written >= MAX_PATH)
         snprintf(held, MAX_PATH, "%s\\%lu", holder->folder, holder->count);
-    bool moved = ChainIsTrusted(held) && ScheduleDeletion(held) == NULL &&
+    /* A fresh name in a folder whose chain is trusted: nobody can put anything there. */
+    bool moved = ChainIsTrusted(holder->folder) && ScheduleDeletion(held) == NULL &&
                  StepDone(STEP_HELD_SCHEDULED) && ScheduleDeletion(holder->folder) == NULL &&
                  MoveAside(path, held) == NULL;
     if (!moved) {
@@ -285,7 +287,8 @@ bool HoldsOnlyPathsOf(const char *folder, char *const *paths, size_t count,
         int written = snprintf(entry, sizeof entry, "%s%s%s", folder, separator, found.cFileName);
         size_t entryLength = strlen(entry);
         bool listed = false;
-        for (size_t i = 0; written > 0 && !listed && i < count; i++)
+        /* A name cut short is never a listed one. */
+        for (size_t i = 0; written > 0 && (size_t)written < sizeof entry && !listed && i < count; i++)
             listed = strlen(paths[i]) == entryLength &&
                      EqualIgnoringAsciiCase(paths[i], entry, entryLength, AnsiLeadBytes()) &&
                      (mayGo == NULL || mayGo(i));

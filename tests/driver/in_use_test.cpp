@@ -1,8 +1,10 @@
 /*
- * The real uninstall.exe on files in use. Wine reports every folder as its
- * user's, so no chain passes and nothing is scheduled for the restart: a
- * running program and a held file stay where they are (1603), as the preview
- * says; a read-only file still fails and the wizard does the same with its
+ * The real uninstall.exe on files in use. A folder given no descriptor reads
+ * as its Unix user's, so in the temporary folder no chain passes and nothing
+ * is scheduled for the restart: a running program and a held file stay where
+ * they are (1603), as the preview says; on the real descriptors of a machine's
+ * Program Files they go at the restart only where the whole chain is the
+ * administrators'; a read-only file still fails and the wizard does the same with its
  * pages as always; the clean-up copy waits for what is still in use; a second
  * uninstall at the same time ends with 1618;
  * a rerun while an earlier removal waits for the restart ends with 3010.
@@ -242,5 +244,121 @@ TEST(SilentRemoval, ARerunWhileAnEarlierRemovalWaitsForTheRestartEnds3010AndLeav
         EXPECT_TRUE(Missing(box + "\\App\\readme.txt"));
         EXPECT_EQ(0, RestartForPendingDeletions());
     }
+    WipeTree(box);
+}
+
+namespace {
+
+/* Some line of the text that speaks of the log's line `line` bears the tag. */
+bool Says(const std::string &text, const std::string &log, int line, const std::string &tag)
+{
+    std::string start = log + ":" + std::to_string(line) + ":";
+    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1))
+        if (text.substr(at, text.find('\n', at) - at).find(tag) != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+/* Real descriptors from C:\ down: a running program in one dirw: tree and a file
+   held without delete sharing in another go at the restart only where nobody
+   but SYSTEM, Administrators and TrustedInstaller can change a folder on their
+   paths; elsewhere they stay and nothing is scheduled or made. The preview,
+   the report and the exit code agree on every row. */
+TEST(InUse, OnRealPermissionsOnlyAnAdminOnlyChainLetsFilesInUseGoAtTheRestart)
+{
+    const std::string usersModify = InstalledSddl + "(A;OICI;0x1301bf;;;BU)",
+                      userOwned = "O:S-1-5-21-1-2-3-1001D:PAI(A;OICI;FA;;;S-1-5-21-1-2-3-1001)(A;OICI;FA;;;SY)",
+                      rootUsersFull = DriveRootSddl + "(A;OICI;FA;;;BU)";
+    const struct {
+        const char *name;
+        std::string program, root; /* the program's folders' descriptor, C:\'s */
+        bool userAbove, junction, scheduled;
+    } cases[] = {
+        {"admin-only, as a real machine has it", InstalledSddl, DriveRootSddl, false, false, true},
+        {"the program's folder grants Users modify", usersModify, DriveRootSddl, false, false, false},
+        {"a folder above is a standard user's", InstalledSddl, DriveRootSddl, true, false, false},
+        {"C:\\ grants Users full control", InstalledSddl, rootUsersFull, false, false, false},
+        {"a folder on the path is a junction", InstalledSddl, DriveRootSddl, false, true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string box = InstalledSandbox("real-chain"), real = box + "\\Brenhow";
+        std::string app = (c.junction ? box + "\\link" : real) + "\\Vorblend";
+        std::string program = real + "\\Vorblend\\run\\bin\\vorblend.exe", held = real + "\\Vorblend\\held\\held.dat";
+        MakeDirectory(real);
+        MakeFiles(real, {"Vorblend\\run\\bin\\", "Vorblend\\held\\held.dat"});
+        CopyFileA(SleeperExe().c_str(), program.c_str(), FALSE);
+        GiveTree(real, InstalledSddl);
+        GiveTree(real + "\\Vorblend\\run", c.program);
+        GiveTree(real + "\\Vorblend\\held", c.program);
+        if (c.userAbove) {
+            EXPECT_TRUE(GiveDescriptor(real, userOwned));
+        }
+        EXPECT_TRUE(GiveDescriptor("C:\\", c.root));
+        if (c.junction) {
+            ASSERT_TRUE(MakeFolderLink(box + "\\link", real));
+        }
+        HANDLE running = StartProgram(Quoted(program) + " 60000", box.c_str());
+        HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        Sleep(500);
+        std::string log = box + "\\removal.log", report = box + "\\report.txt", preview;
+        MakeFile(log, "dirw:" + app + "\\run\r\ndirw:" + app + "\\held\r\n");
+        RunCapturing(Quoted(LogcheckExe()) + " --system " + Quoted(log), preview);
+        size_t before = PendingDeletions().size();
+
+        EXPECT_EQ(c.scheduled ? 3010 : 1603,
+                  RunAndWait(Quoted(UninstallExe()) + " " + Quoted(log) + " /S /LOG=" + Quoted(report)));
+        std::string said = ReadText(report);
+        for (int line : {1, 2}) {
+            EXPECT_TRUE(Says(preview, log, line, c.scheduled ? "[will-remove-at-restart]" : "[tree-stops]")) << preview;
+            EXPECT_TRUE(Says(said, log, line, c.scheduled ? "[at-restart]" : ", in use (")) << said;
+        }
+        std::vector<std::string> holders = HoldingFolders();
+        EXPECT_EQ(c.scheduled ? 1u : 0u, holders.size()) << "a holding folder only where the program moves";
+        EXPECT_EQ(c.scheduled, (bool)Missing(program));
+        EXPECT_TRUE(Exists(held));
+        if (c.scheduled) {
+            EXPECT_EQ(before + 5, PendingDeletions().size()); /* holder, program, holder, held.dat, its folder */
+            EXPECT_EQ(3010, RunAndWait(Quoted(UninstallExe()) + " " + Quoted(log) + " /S /LOG=" + Quoted(report)));
+            EXPECT_NE(std::string::npos, ReadText(report).find("[earlier-at-restart]"));
+        } else {
+            EXPECT_EQ(before, PendingDeletions().size()) << "nothing scheduled";
+        }
+        TerminateProcess(running, 0);
+        WaitForSingleObject(running, 5000);
+        CloseHandle(running);
+        CloseHandle(holder);
+        MakeFiles(real, {"Vorblend\\run\\bin\\vorblend.exe"}, "reinstalled");
+        EXPECT_EQ(0, RestartForPendingDeletions());
+        EXPECT_TRUE(HoldingFolders().empty());
+        EXPECT_EQ("reinstalled", ReadText(program)) << "a reinstalled program is never touched";
+        EXPECT_EQ(c.scheduled, (bool)Missing(real + "\\Vorblend\\held"));
+        if (c.junction) {
+            EXPECT_TRUE(RemoveFolderLink(box + "\\link"));
+        }
+        WipeTree(box);
+    }
+}
+
+/* The clean-up copy, the uninstaller's file still running past its retries in
+   an admin-only chain: the file is moved aside, and its folder goes at once. */
+TEST(CleanupMode, OnRealPermissionsMovesAProgramStillRunningAsideAndRemovesItsFolder)
+{
+    std::string box = InstalledSandbox("cleanup-real"), app = box + "\\App", program = app + "\\uninstall.exe";
+    MakeDirectory(app);
+    CopyFileA(SleeperExe().c_str(), program.c_str(), FALSE);
+    GiveTree(app, InstalledSddl);
+    HANDLE running = StartProgram(Quoted(program) + " 30000", box.c_str());
+    Sleep(500);
+    EXPECT_EQ(0, RunAndWait(Quoted(UninstallExe()) + " -u " + Quoted(program) + " " + Quoted(app), NULL, 40000));
+    EXPECT_TRUE(Missing(app));
+    ASSERT_EQ(1u, HoldingFolders().size());
+    TerminateProcess(running, 0);
+    WaitForSingleObject(running, 5000);
+    CloseHandle(running);
+    EXPECT_EQ(0, RestartForPendingDeletions());
+    EXPECT_TRUE(HoldingFolders().empty());
     WipeTree(box);
 }

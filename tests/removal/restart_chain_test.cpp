@@ -1,7 +1,8 @@
 /*
- * The chain test: verdicts on descriptors written as SDDL, the walk up a path
- * through the ReadFolder seam, and the real reader on Wine's folders, which
- * Wine reports as owned by the Unix user: no real chain passes there.
+ * The chain test: verdicts on descriptors written as SDDL, the walk up a real
+ * path with real descriptors (the tests' Wine server keeps them), one entry of
+ * it at a time replaced through the ReadFolder seam, and the real reader on
+ * Wine's own folders, which it reports as owned by the Unix user.
  */
 #include "removal/removal.h"
 #include "support/test_support.h"
@@ -27,7 +28,7 @@ PSECURITY_DESCRIPTOR FromSddl(const std::string &sddl)
     return descriptor;
 }
 
-/* What the fake reader says of a path; any path not given is a safe folder. */
+/* What the fake reader says of a path; any path not given is read from the system. */
 struct Link {
     DWORD attributes;
     std::string finalPath, sddl; /* "": the path itself */
@@ -38,7 +39,9 @@ std::vector<std::string> Asked;
 DWORD FakeRead(const char *path, FolderReport *report)
 {
     Asked.push_back(path);
-    Link link = Links.count(path) ? Links[path] : Link{FILE_ATTRIBUTE_DIRECTORY, "", ""};
+    if (!Links.count(path))
+        return ReadFolderFromSystem(path, report);
+    Link link = Links[path];
     report->attributes = link.attributes;
     lstrcpynA(report->finalPath, link.finalPath.empty() ? path : link.finalPath.c_str(), MAX_PATH);
     report->descriptor = FromSddl(link.sddl.empty() ? Safe : link.sddl);
@@ -89,6 +92,7 @@ TEST(FolderIsTrusted, TrustsOnlySystemAdministratorsAndTrustedInstallerForEachPl
         {"a deny entry", "O:BAD:(A;;FA;;;SY)(D;;FA;;;WD)", true, true, true},
         {"no DACL", "O:BA", false, false, false},
         {"OWNER RIGHTS of a trusted owner", "O:BAD:(A;;FA;;;S-1-3-4)", true, true, true},
+        {"Users may write attributes: a junction", "O:BAD:(A;;FA;;;SY)(A;;0x100;;;BU)", false, false, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,36 +113,45 @@ TEST(FolderIsTrusted, TrustsOnlySystemAdministratorsAndTrustedInstallerForEachPl
 TEST(ChainIsTrusted, WalksFromTheEntryToTheRootAndNeedsEveryLinkSound)
 {
     FakeReader reader;
-    const std::string entry = "C:\\Program Files\\Vorblend\\bin\\app.exe";
+    const std::string box = InstalledSandbox("chain"), entry = box + "\\bin\\app.exe";
+    MakeFiles(box, {"bin\\app.exe"});
+    GiveTree(box, InstalledSddl);
     EXPECT_TRUE(ChainIsTrusted(entry.c_str()));
-    EXPECT_EQ((std::vector<std::string>{entry, "C:\\Program Files\\Vorblend\\bin",
-                                        "C:\\Program Files\\Vorblend", "C:\\Program Files", "C:\\"}),
-              Asked);
-    const DWORD LINK = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ((std::vector<std::string>{entry, box + "\\bin", box, "C:\\Program Files", "C:\\"}), Asked);
+    const DWORD LINK = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, DIR = FILE_ATTRIBUTE_DIRECTORY;
+    std::string upper = box;
+    CharUpperBuffA(upper.data(), (DWORD)upper.size());
+    const std::string inherited = "O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)";
     const struct {
-        const char *name, *path;
+        const char *name;
+        std::string path, entry; /* entry: "" for the program's */
         Link link;
         bool trusted;
     } cases[] = {
-        {"the entry is a link", "C:\\Program Files\\Vorblend\\bin\\app.exe", {LINK, "", ""}, false},
-        {"a folder is a link", "C:\\Program Files", {LINK, "", ""}, false},
-        {"the root is a link", "C:\\", {LINK, "", ""}, false},
-        {"another final path", "C:\\Program Files\\Vorblend", {FILE_ATTRIBUTE_DIRECTORY, "C:\\Other\\Vorblend", ""}, false},
-        {"another case", "C:\\Program Files\\Vorblend", {FILE_ATTRIBUTE_DIRECTORY, "C:\\PROGRAM FILES\\vorblend", ""}, true},
-        {"Users may add to a higher folder", "C:\\Program Files", {FILE_ATTRIBUTE_DIRECTORY, "", "O:BAD:(A;;0x6;;;BU)"}, false},
-        {"Users may add to the root", "C:\\", {FILE_ATTRIBUTE_DIRECTORY, "", "O:BAD:(A;;0x6;;;BU)"}, true},
-        {"the entry's own owner is a user", "C:\\Program Files\\Vorblend\\bin\\app.exe", {0, "", "O:S-1-5-21-0-0-0-1000D:"}, true},
+        {"the entry is a link", entry, "", {LINK, "", ""}, false},
+        {"a folder is a link", "C:\\Program Files", "", {LINK, "", ""}, false},
+        {"the root is a link", "C:\\", "", {LINK, "", ""}, false},
+        {"another final path", box, "", {DIR, "C:\\Other\\Vorblend", ""}, false},
+        {"another case", box, "", {DIR, upper, ""}, true},
+        {"Users may add to a higher folder", "C:\\Program Files", "", {DIR, "", "O:BAD:(A;;0x6;;;BU)"}, false},
+        {"Users may add to the root", "C:\\", "", {DIR, "", "O:BAD:(A;;0x6;;;BU)"}, true},
+        {"the entry's own owner is a user", entry, "", {0, "", "O:S-1-5-21-0-0-0-1000D:"}, true},
+        {"a folder entry others may change", box + "\\bin", box + "\\bin", {DIR, "", "O:BAD:(A;;FA;;;SY)(A;;0x100;;;BU)"}, false},
+        {"a folder an installer made at the root", "C:\\Vorblend", "C:\\Vorblend", {DIR, "", inherited}, false},
+        {"a file at the root a user owns", "C:\\v.txt", "C:\\v.txt", {0, "", "O:S-1-5-21-0-0-0-1000D:"}, false},
+        {"the run's holding folder", "C:\\Vorblend-held-0", "C:\\Vorblend-held-0", {DIR, "", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"}, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Links = {{c.path, c.link}};
-        EXPECT_EQ(c.trusted, ChainIsTrusted(entry.c_str()));
+        EXPECT_EQ(c.trusted, ChainIsTrusted((c.entry.empty() ? entry : c.entry).c_str()));
     }
     /* Code page 932: \x95\x5C is one character, its second byte no separator. */
-    Links.clear();
+    Links = {{"C:\\\x95\x5C\\app.exe", {0, "", ""}}, {"C:\\\x95\x5C", {DIR, "", ""}}};
     Asked.clear();
     EXPECT_TRUE(ChainIsTrustedIn("C:\\\x95\x5C\\app.exe", LeadBytesOfCodePage(932)));
     EXPECT_EQ((std::vector<std::string>{"C:\\\x95\x5C\\app.exe", "C:\\\x95\x5C", "C:\\"}), Asked);
+    WipeTree(box);
     /* Nothing odd is read at all, and a look leaves the error record alone. */
     Asked.clear();
     ErrorRecord.code = 1234;

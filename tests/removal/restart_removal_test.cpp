@@ -2,9 +2,9 @@
  * Files in use, on real files: a running program (5, but it renames), a file
  * held without delete sharing (32 for both), a read-only one; what goes at the
  * next restart is found in the system's list of pending deletions, and Wine's
- * wineboot -r carries them out. Wine makes every folder its user's, so the
- * tests that schedule anything report every folder through the seam as owned
- * by Administrators and changeable by no one else, as on Program Files.
+ * wineboot -r carries them out. The tests that schedule anything give their
+ * folders the descriptors of a real machine's Program Files (the tests' Wine
+ * server keeps them): owned by Administrators, changeable by no one else.
  */
 #include "driver/driver.h"
 #include "removal/removal.h"
@@ -25,20 +25,6 @@ bool NotElevated() { return false; }
 bool DeletionDenied(const char *) { return false; }
 ErrorRef OtherVolume(const char *from, const char *) { return RecordErrorCode(ERROR_NOT_SAME_DEVICE, "MoveFileEx", "%s", from); }
 
-std::string Untrusted; /* the one folder its user owns; "" for none */
-
-/* Every folder where it was asked for, Administrators' own; Untrusted a user's. */
-DWORD TrustedFolders(const char *path, FolderReport *report)
-{
-    report->attributes = FILE_ATTRIBUTE_DIRECTORY;
-    lstrcpynA(report->finalPath, path, MAX_PATH);
-    const char *sddl = lstrcmpiA(path, Untrusted.c_str()) == 0
-                           ? "O:S-1-5-21-0-0-0-1000D:(A;;FA;;;S-1-5-21-0-0-0-1000)(A;;FA;;;SY)"
-                           : "O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)";
-    ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &report->descriptor, NULL);
-    return 0;
-}
-
 RestartStep StopAt;
 bool StopsAt(RestartStep step) { return step != StopAt; }
 
@@ -52,12 +38,10 @@ struct Seams {
     ~Seams()
     {
         RunIsElevated = RunsElevated;
-        ReadFolder = ReadFolderFromSystem;
         OpensForDeletion = opensForDeletion;
         MoveAside = moveAside;
         GoesOnAfter = goesOnAfter;
         RecordCarriedOut = NULL;
-        Untrusted.clear();
     }
     bool (*opensForDeletion)(const char *) = OpensForDeletion;
     ErrorRef (*moveAside)(const char *, const char *) = MoveAside;
@@ -128,11 +112,11 @@ TEST(IsInUse, IsASharingViolationOrADeniedDeletionOfAFileThatStillOpensForIt)
 TEST(RemoveTree, MovesARunningProgramAsideAndSchedulesItsFolderForTheRestart)
 {
     Seams seams;
-    ReadFolder = TrustedFolders;
-    std::string box = Sandbox("restart-running"), tree = box + "\\tree", bin = tree + "\\bin";
+    std::string box = InstalledSandbox("restart-running"), tree = box + "\\tree", bin = tree + "\\bin";
     MakeFiles(box, {"tree\\bin\\", "tree\\data\\a.txt", "tree\\b.txt", "canary.txt"});
     std::string program = bin + "\\vorblend.exe";
     HANDLE running = RunFrom(program, bin.c_str());
+    GiveTree(tree, InstalledSddl);
 
     EXPECT_EQ(nullptr, RemoveTreeAt(tree));
     FinishRestartRemovals();
@@ -168,9 +152,9 @@ TEST(RemoveTree, MovesARunningProgramAsideAndSchedulesItsFolderForTheRestart)
 TEST(ProcessRemovalLog, SchedulesAHeldFileAndTheFoldersItKeepsInOrderAndEnds3010)
 {
     Seams seams;
-    ReadFolder = TrustedFolders;
-    std::string box = Sandbox("restart-held"), app = box + "\\App";
+    std::string box = InstalledSandbox("restart-held"), app = box + "\\App";
     MakeFiles(box, {"App\\tree\\sub\\held.dat", "App\\tree\\x.txt", "App\\other.txt", "keep.txt"});
+    GiveTree(app, InstalledSddl);
     std::string held = app + "\\tree\\sub\\held.dat";
     HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
@@ -200,9 +184,10 @@ TEST(ProcessRemovalLog, SchedulesAHeldFileAndTheFoldersItKeepsInOrderAndEnds3010
    that others may change gets no holding folder. */
 TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
 {
-    std::string box = Sandbox("restart-seams"), tree = box + "\\tree";
+    std::string box = InstalledSandbox("restart-seams"), tree = box + "\\tree";
     MakeDirectory(tree);
     HANDLE running = RunFrom(tree + "\\running.exe");
+    GiveTree(tree, InstalledSddl);
     const struct {
         const char *name;
         bool elevated, denied, otherVolume, rootOthersMayChange;
@@ -223,8 +208,7 @@ TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
             OpensForDeletion = DeletionDenied;
         if (c.otherVolume)
             MoveAside = OtherVolume;
-        ReadFolder = TrustedFolders;
-        Untrusted = c.rootOthersMayChange ? box.substr(0, 3) : "";
+        EXPECT_TRUE(GiveDescriptor("C:\\", DriveRootSddl + (c.rootOthersMayChange ? "(A;OICI;FA;;;BU)" : "")));
         size_t before = PendingDeletions().size();
         ErrorRef result = RemoveTreeAt(tree);
         FinishRestartRemovals();
@@ -236,6 +220,7 @@ TEST(RemoveTree, SchedulesOnlyWhatIsInUseAndOnlyWhenItMay)
         EXPECT_EQ(before + c.entries, PendingDeletions().size());
         EXPECT_EQ(c.scheduled, Missing(tree + "\\running.exe"));
     }
+    EXPECT_TRUE(GiveDescriptor("C:\\", DriveRootSddl));
     Stop(running);
     EXPECT_EQ(0, RestartForPendingDeletions());
     WipeTree(box);
@@ -247,11 +232,15 @@ TEST(RemoveTree, NeverSchedulesInPlaceWhatItReachedByAShortName)
 {
     ASSERT_EQ(1252u, GetACP()) << "the folder's name has no form in 1252";
     Seams seams;
-    ReadFolder = TrustedFolders;
-    std::string box = Sandbox("restart-short"), tree = box + "\\tree";
+    std::string box = InstalledSandbox("restart-short"), tree = box + "\\tree";
     MakeDirectory(tree);
     std::wstring foreign = std::wstring(tree.begin(), tree.end()) + L"\\\x65e5\x672c";
     ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), NULL));
+    EXPECT_TRUE(GiveDescriptor(tree, InstalledSddl)); /* and the foreign folder, by its wide name: */
+    PSECURITY_DESCRIPTOR installed = NULL;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(InstalledSddl.c_str(), SDDL_REVISION_1, &installed, NULL);
+    EXPECT_TRUE(SetFileSecurityW(foreign.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, installed));
+    LocalFree(installed);
     HANDLE holder = CreateFileW((foreign + L"\\held.dat").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                 NULL, CREATE_ALWAYS, 0, NULL);
     size_t before = PendingDeletions().size();
@@ -273,10 +262,10 @@ void TellOutcome(const RecordReport *report) { Told = report->outcome; }
 TEST(ProcessRemovalLog, SchedulesNothingUnderAFolderAboveThatAUserOwns)
 {
     Seams seams;
-    ReadFolder = TrustedFolders;
-    std::string box = Sandbox("restart-untrusted"), held = box + "\\App\\data\\held.dat";
+    std::string box = InstalledSandbox("restart-untrusted"), held = box + "\\App\\data\\held.dat";
     MakeFiles(box, {"App\\data\\held.dat"});
-    Untrusted = box + "\\App";
+    GiveTree(box + "\\App", InstalledSddl);
+    EXPECT_TRUE(GiveDescriptor(box + "\\App", "O:S-1-5-21-0-0-0-1000D:(A;;FA;;;S-1-5-21-0-0-0-1000)(A;;FA;;;SY)"));
     HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     std::string slashed = held;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
@@ -299,11 +288,10 @@ TEST(ProcessRemovalLog, SchedulesNothingUnderAFolderAboveThatAUserOwns)
    holding folder and no holding folder. */
 TEST(RemoveAtRestart, LeavesNothingForTheRestartToMissWhereverTheRunStops)
 {
-    std::string box = Sandbox("restart-stops");
+    std::string box = InstalledSandbox("restart-stops");
     for (RestartStep step : {STEP_HOLDER_SCHEDULED, STEP_HELD_SCHEDULED, STEP_RENAMED}) {
         SCOPED_TRACE(step);
         Seams seams;
-        ReadFolder = TrustedFolders;
         StopAt = step;
         GoesOnAfter = StopsAt;
         std::string program = box + "\\tool-" + std::to_string(step) + ".exe";
@@ -329,5 +317,21 @@ TEST(RemoveAtRestart, LeavesNothingForTheRestartToMissWhereverTheRunStops)
         EXPECT_EQ(0, RestartForPendingDeletions());
         EXPECT_TRUE(Missing(holder)) << "nor anything in it";
     }
+    WipeTree(box);
+}
+
+/* An entry whose full path passes 260 bytes is cut short when it is spelled
+   out: what is left of it may read as a listed path, but it is never one. */
+TEST(HoldsOnlyPathsOf, NeverTakesANameCutShortForAListedOne)
+{
+    std::string box = Sandbox("cut-names"), full = box + "\\" + std::string(270 - box.size(), 'n');
+    std::wstring wide = L"\\\\?\\" + std::wstring(full.begin(), full.end());
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    std::string cut = full.substr(0, MAX_PATH - 1);
+    char *listed[] = {cut.data()};
+    EXPECT_FALSE(HoldsOnlyPathsOf(box.c_str(), listed, 1, NULL));
+    DeleteFileW(wide.c_str());
     WipeTree(box);
 }

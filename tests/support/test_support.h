@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -383,6 +384,88 @@ inline std::string LogcheckExe()
 {
     std::string path = UninstallExe();
     return path.substr(0, path.find_last_of('\\') + 1) + "logcheck.exe";
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+/* Descriptors as a real machine has them. The tests' Wine server keeps what is
+   set whole but inherits nothing: each entry that a test needs is given one. */
+const std::string TrustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+const std::string DriveRootSddl = "O:" + TrustedInstaller + "G:" + TrustedInstaller +
+                                  "D:PAI(A;OICIIO;FA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                                  "(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)";
+const std::string ProgramFilesSddl = "O:" + TrustedInstaller + "G:" + TrustedInstaller + "D:PAI(A;;FA;;;" +
+                                     TrustedInstaller + ")(A;;0x1301bf;;;SY)(A;;0x1301bf;;;BA)(A;;0x1200a9;;;BU)";
+/* What an elevated installer makes: SYSTEM and Administrators full control, Users read. */
+const std::string InstalledSddl = "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+inline ::testing::AssertionResult GiveDescriptor(const std::string &path, const std::string &sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, NULL))
+        return ::testing::AssertionFailure() << "bad SDDL " << sddl;
+    PSID group = NULL;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorGroup(descriptor, &group, &defaulted);
+    BOOL set = SetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                                  PROTECTED_DACL_SECURITY_INFORMATION |
+                                                  (group != NULL ? GROUP_SECURITY_INFORMATION : 0),
+                                descriptor);
+    DWORD code = GetLastError();
+    LocalFree(descriptor);
+    if (!set)
+        return ::testing::AssertionFailure() << "SetFileSecurityA " << path << ": " << code;
+    return ::testing::AssertionSuccess();
+}
+
+/* The tree and everything in it, links left alone. */
+inline void GiveTree(const std::string &tree, const std::string &sddl)
+{
+    DWORD attributes = GetFileAttributesA(tree.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    EXPECT_TRUE(GiveDescriptor(tree, sddl));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((tree + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            GiveTree(tree + "\\" + name, sddl);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+/* A fresh folder under C:\Program Files, its chain as on a real machine: the
+   drive's root as shipped, Program Files TrustedInstaller's, the folder made by
+   an elevated installer. Entries made in it later need GiveTree. */
+inline std::string InstalledSandbox(const std::string &name)
+{
+    std::string box = "C:\\Program Files\\vorblend-" + name + "-" + std::to_string(GetCurrentProcessId());
+    WipeTree(box);
+    CreateDirectoryA(box.c_str(), NULL);
+    EXPECT_TRUE(GiveDescriptor("C:\\", DriveRootSddl));
+    EXPECT_TRUE(GiveDescriptor("C:\\Program Files", ProgramFilesSddl));
+    EXPECT_TRUE(GiveDescriptor(box, InstalledSddl));
+    return box;
+}
+
+/* This run's holding folders at the root of C:. */
+inline std::vector<std::string> HoldingFolders()
+{
+    std::vector<std::string> folders;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("C:\\Vorblend-held-*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return folders;
+    do
+        folders.push_back(std::string("C:\\") + found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return folders;
 }
 
 } // namespace testsupport
