@@ -45,8 +45,8 @@ struct NamespaceCalls {
 };
 
 /* Takes the lock against a second uninstall at the same time, for the rest of
-   the run: an administrator's run, where the calls exist, in the private
-   namespace; any other in Global\. UninstallLockCode says how it went. */
+   the run: an administrator's run, where the calls exist and succeed, in the
+   private namespace; any other in Global\. UninstallLockCode says how it went. */
 DWORD TakeUninstallLock(const NamespaceCalls *calls);
 /* The same with the system's calls; what WinMain uses. */
 DWORD TakeUninstallLock();

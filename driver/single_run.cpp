@@ -2,10 +2,11 @@
  * One uninstall at a time: the run holds a named mutex until it ends. An
  * administrator's or SYSTEM's run makes it in a private namespace that only
  * administrators can make, so that no standard user can hold it first; any
- * other run, and every run where the namespace calls are missing, uses one in
- * Global\ (creating it needs no privilege, so anyone can). The two kinds do
- * not exclude each other. A silent run that finds the lock held ends with
- * 1618, which management tools retry; the wizard goes on as it always did.
+ * other run, and every run where the namespace calls are missing or fail, uses
+ * one in Global\ (creating it needs no privilege, so anyone can, and a user
+ * who makes it first turns such a run away with 1618). The two kinds do not
+ * exclude each other. A silent run that finds the lock held ends with 1618,
+ * which management tools retry; the wizard goes on as it always did.
  */
 #include "driver/driver.h"
 
@@ -97,15 +98,20 @@ DWORD TakeUninstallLock(const NamespaceCalls *calls)
         return UninstallLockCode = HoldMutex(GLOBAL_LOCK_NAME, NULL, false);
 
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(ADMINISTRATORS_ONLY, SDDL_REVISION_1,
-                                                              &descriptor, NULL))
-        return UninstallLockCode = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_HANDLE;
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-    UninstallLockCode = EnterNamespace(calls, &security);
-    if (UninstallLockCode == 0)
-        UninstallLockCode = HoldMutex(NAMESPACE_LOCK_NAME, &security, true);
-    LocalFree(descriptor);
-    return UninstallLockCode;
+    DWORD code = ERROR_INVALID_HANDLE;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(ADMINISTRATORS_ONLY, SDDL_REVISION_1,
+                                                             &descriptor, NULL)) {
+        SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+        code = EnterNamespace(calls, &security);
+        if (code == 0)
+            code = HoldMutex(NAMESPACE_LOCK_NAME, &security, true);
+        LocalFree(descriptor);
+    }
+    /* A namespace that cannot be had is as good as a missing one: going on
+       without any lock would let two removals run at once. */
+    if (code != 0 && code != ERROR_INSTALL_ALREADY_RUNNING)
+        code = HoldMutex(GLOBAL_LOCK_NAME, NULL, false);
+    return UninstallLockCode = code;
 }
 
 DWORD TakeUninstallLock()

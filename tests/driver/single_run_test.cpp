@@ -65,10 +65,11 @@ TEST(TakeUninstallLock, AnAdministratorsRunLocksInTheNamespaceWhateverHoldsTheGl
         {"created", true, true, false, {0}, 0, 1},
         {"opened", true, true, false, {183, 0}, 0, 1},
         {"creator gone, created again", true, true, false, {183, 2, 0}, 0, 2},
-        {"gone three times", true, true, false, {183, 3, 183, 2, 183, 2}, 2, 3},
-        {"create refused", true, true, false, {5}, 5, 1},
-        {"open refused", true, true, false, {183, 5}, 5, 1},
-        {"failure without a code", true, true, false, {NO_CODE}, 6, 1},
+        /* A namespace that fails falls back to Global\, which the squatter holds. */
+        {"gone three times", true, true, false, {183, 3, 183, 2, 183, 2}, 1618, 3},
+        {"create refused", true, true, false, {5}, 1618, 1},
+        {"open refused", true, true, false, {183, 5}, 1618, 1},
+        {"failure without a code", true, true, false, {NO_CODE}, 1618, 1},
         {"held in the namespace", true, true, true, {0}, 1618, 1},
         {"calls missing: Global\\", true, false, false, {}, 1618, 0},
         {"no administrator: Global\\", false, true, false, {}, 1618, 0},
@@ -95,5 +96,16 @@ TEST(TakeUninstallLock, AnAdministratorsRunLocksInTheNamespaceWhateverHoldsTheGl
     }
     EXPECT_EQ("D:P(A;;GA;;;SY)(A;;GA;;;BA)", NamespaceSddl);
     ReleaseMutex(squatter);
+
+    /* With Global\ free, the failed namespace's run holds it (its thread abandons it). */
+    Administrator = true, Answers = {5};
+    NamespaceCalls calls = {Membership, Boundary, AddSid, AddLabel, CreateSpace, OpenSpace};
+    DWORD code = 1;
+    std::thread([&] { code = TakeUninstallLock(&calls); }).join();
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(squatter, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inside, 0));
+    ReleaseMutex(squatter), ReleaseMutex(inside);
+    CloseHandle(UninstallLock), UninstallLock = NULL;
     CloseHandle(squatter), CloseHandle(inside);
 }

@@ -76,7 +76,7 @@ default_tsa = tsa_section
 serial = $pki/tsa-serial
 signer_cert = $pki/tsa.pem
 signer_key = $pki/tsa.key
-certs = $pki/ca.pem
+certs = $pki/tsa-chain.pem
 signer_digest = sha256
 default_policy = 1.3.6.1.4.1.99999.1
 digests = sha256, sha384, sha512
@@ -99,7 +99,9 @@ make_cert() {
 {
   make_cert ca "/CN=Vorblend Test Root" ca_ext "" &&
   make_cert codesign "/O=Brenhow Test/CN=Brenhow Test Code Signing" codesign_ext ca &&
-  make_cert tsa "/CN=Vorblend Test Time Stamps" tsa_ext ca &&
+  make_cert tsaca "/CN=Vorblend Test Time Stamp Authority" ca_ext ca &&
+  make_cert tsa "/CN=Vorblend Test Time Stamps" tsa_ext tsaca &&
+  cat "$pki/tsaca.pem" "$pki/ca.pem" >"$pki/tsa-chain.pem" &&
   make_cert otherca "/CN=Some Other Root" ca_ext "" &&
   make_cert othersign "/CN=Brenhow Look-alike" codesign_ext otherca &&
   make_cert lookalike "/CN=Vorblend Test Root" payload_ext "" &&
@@ -264,6 +266,11 @@ check "verify-release --ca --tsa-ca passes the files signed all three ways, time
   "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
     "$tmp/p12/uninstall.exe" "$tmp/p12/logcheck.exe" "$tmp/p11/uninstall.exe" "$tmp/p11/logcheck.exe" \
     "$tmp/token/uninstall.exe" "$tmp/token/logcheck.exe"
+# The PKCS#12 file holds the root and the authority sends its whole chain.
+check "  the release writes the leaf alone, the time stamp its authority's path without the root" \
+  bash -c "'$src/scripts/check-signature' '$tmp/p12/uninstall.exe' --carried-certs '$tmp/carried' \
+             --tsa-certs '$tmp/tsa-certs' && test \$(grep -c 'BEGIN CERT' '$tmp/carried') = 1 &&
+           test \$(grep -c 'BEGIN CERT' '$tmp/tsa-certs') = 2"
 
 # One byte changed inside the first section, which the signature's digest covers.
 mkdir -p "$tmp/changed" "$tmp/other"
@@ -278,8 +285,15 @@ printf "\\x$(printf %02x $((byte ^ 1)))" |
 osslsigncode sign -certs "$pki/othersign.pem" -key "$pki/othersign.key" -h sha256 \
   -n "Vorblend Removal Log Check" -in "$tmp/plain/logcheck.exe" -out "$tmp/other/logcheck.exe" \
   >"$tmp/out" 2>&1 || not_ok "signing under another authority"
+# Signed by osslsigncode alone, not rewritten by the release: with the PKCS#12
+# file it carries the root, and the time stamp the authority's whole chain.
+mkdir -p "$tmp/direct"
+osslsigncode sign -pkcs12 "$pki/codesign.p12" -readpass "$pki/password" -h sha256 -ts "$tsa" \
+  -n "Vorblend Uninstall" -in "$tmp/plain/uninstall.exe" -out "$tmp/direct/uninstall.exe" \
+  >"$tmp/out" 2>&1 || not_ok "signing with osslsigncode alone"
 "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
-  "$tmp/changed/uninstall.exe" "$tmp/other/logcheck.exe" "$tmp/p11/logcheck.exe" >"$tmp/bad" 2>&1
+  "$tmp/changed/uninstall.exe" "$tmp/other/logcheck.exe" "$tmp/p11/logcheck.exe" \
+  "$tmp/direct/uninstall.exe" >"$tmp/bad" 2>&1
 status=$?
 cp "$tmp/bad" "$tmp/out"
 check "verify-release fails when one of its files fails" test $status -ne 0
@@ -290,6 +304,10 @@ check "  naming the signature check for the other authority" \
 check "  while its bytes are still the release's" \
   bash -c "! grep -q '^FAIL sources: $tmp/other/' '$tmp/bad'"
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
+check "  naming the certificates of the file signed by osslsigncode alone, the root among them" \
+  grep -q "^FAIL signature: $tmp/direct/uninstall.exe: the signature's certificates differ from the table rebuilt" "$tmp/bad"
+check "  while one it signed with the leaf alone is in the one form the release writes" \
+  "$src/scripts/check-signature" "$tmp/other/logcheck.exe"
 
 # Bytes hidden in the certificate table, which the digest does not cover.
 # osslsigncode accepts some of these files, and those with the bytes inside the
@@ -354,27 +372,34 @@ check "  while those with the bytes inside the entry are still the release's" \
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/p11/' '$tmp/bad'"
 
 # Good files altered in one way each, every DER length, the certificate entry
-# and the PE checksum made right again, so that only the rule named is broken.
-# p12/ carries the leaf and the root and a time stamp, p11/ the leaf and a time
-# stamp, token/ the leaf alone.
+# and the PE checksum made right again, so that only the rule named is broken;
+# the certificate added is the look-alike root unless the row names another.
+# p12/ and p11/ carry the leaf and a time stamp with its authority's path
+# (without the root, as the release writes them), token/ the leaf alone.
+rebuilt="differ from the table rebuilt in the one form signing writes"
 altered=(
   "junk-stamp|p12/uninstall.exe|the time stamp attribute holds no signed time-stamp token"
-  "extra-cert|p12/logcheck.exe|the signature carries a certificate that is not on its signer's certificate path"
+  "extra-cert|p12/logcheck.exe|the signature carries a certificate that is not on its signer's certificate path|otherca"
   "swap-cert|p12/uninstall.exe|a certificate the signature carries is not on the signer's verified path"
   "duplicate-cert|token/uninstall.exe|the signature carries a certificate twice"
-  "token-extra-cert|p11/uninstall.exe|the time stamp carries a certificate that is not on its signer's certificate path"
+  "token-extra-cert|p11/uninstall.exe|the time stamp carries a certificate that is not on its signer's certificate path|otherca"
   "extra-digest|token/logcheck.exe|the signature's digest algorithms are not SHA-256 alone"
   "rsa-without-null|token/uninstall.exe|the signer's signature algorithm is not RSA with its NULL parameters"
   "long-length|token/uninstall.exe|the signature is not DER (a length not in its shortest form)"
   "checksum-bit|p11/logcheck.exe|the PE checksum in the optional header (0x"
+  "extra-cert|token/logcheck.exe|the signature's certificates $rebuilt|ca"
+  "token-extra-cert|p12/uninstall.exe|the time stamp's certificates $rebuilt|ca"
+  "token-cert-order|p12/logcheck.exe|the time stamp's certificates $rebuilt"
+  "token-extra-digest|p11/uninstall.exe|the time stamp's digest algorithms $rebuilt"
+  "token-digest-payload|p11/logcheck.exe|the time stamp's signer's digest algorithm is not SHA-256"
 )
 files=()
 for row in "${altered[@]}"; do
-  IFS='|' read -r alteration file rule <<<"$row"
-  mkdir -p "$tmp/altered/$alteration"
-  files+=("$tmp/altered/$alteration/$(basename "$file")")
+  IFS='|' read -r alteration file rule cert <<<"$row"
+  mkdir -p "$tmp/altered/$alteration$cert"
+  files+=("$tmp/altered/$alteration$cert/$(basename "$file")")
   "$src/tests/release/alter-signature" "$tmp/$file" "${files[-1]}" "$alteration" \
-    "$pki/lookalike.pem" >"$tmp/out" 2>&1 || not_ok "altering $file: $alteration"
+    "$pki/${cert:-lookalike}.pem" >"$tmp/out" 2>&1 || not_ok "altering $file: $alteration"
 done
 "$src/scripts/verify-release" --ca "$pki/ca.pem" --tsa-ca "$pki/ca.pem" \
   "${files[@]}" "$tmp/token/logcheck.exe" >"$tmp/bad" 2>&1
@@ -382,9 +407,9 @@ status=$?
 cp "$tmp/bad" "$tmp/out"
 check "verify-release fails files whose signature breaks one rule of its form" test $status -ne 0
 for row in "${altered[@]}"; do
-  IFS='|' read -r alteration file rule <<<"$row"
-  check "  $alteration: $rule" \
-    grep -qF "FAIL signature: $tmp/altered/$alteration/$(basename "$file"): $rule" "$tmp/bad"
+  IFS='|' read -r alteration file rule cert <<<"$row"
+  check "  $alteration${cert:+ ($cert)}: $rule" \
+    grep -qF "FAIL signature: $tmp/altered/$alteration$cert/$(basename "$file"): $rule" "$tmp/bad"
 done
 check "  and the good file beside them passes" bash -c "! grep -q '^FAIL.*$tmp/token/' '$tmp/bad'"
 
