@@ -73,7 +73,6 @@ ErrorRef RemovePath(const char *path)
         CheckedFindClose(search);
         directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
-    if (directory)
-        return CheckedRemoveDirectory(path);
-    return CheckedDeleteFile(path);
+    /* In a folder that others may change, on the entry's own handle. */
+    return DeleteRecordEntry(path, directory);
 }

@@ -51,6 +51,9 @@ struct Preview {
     size_t deferredCount, deferredCapacity;
     PreviewLine *lines;
     size_t lineCount, lineCapacity;
+    char **openFolders;         /* the topmost folders of trees that others may change */
+    size_t *openRecord;         /* the record each one came from */
+    size_t openCount, openCapacity;
 };
 
 void AddLine(Preview *preview, size_t record, Outcome outcome, const char *format, ...)
@@ -59,6 +62,8 @@ void AddLine(Preview *preview, size_t record, Outcome outcome, const char *forma
 #endif
     ;
 void Defer(Preview *preview, size_t record, const char *path);
+/* A folder of a tree that others may change, below none that is. */
+void NoteOpenFolder(Preview *preview, size_t record, const char *path);
 /* Removed by an earlier record: the path itself or a folder above it. */
 bool IsGone(const Preview *preview, const char *path);
 void MarkGone(Preview *preview, const char *path);

@@ -92,6 +92,13 @@ static void AtRestart(Preview *preview, size_t record, const char *path, DWORD c
                 path, (unsigned long)code);
 }
 
+/* The deletion's own open gets through: in a folder open to others the
+   entry's final path is checked on that handle, before anything else fails. */
+static bool DeleteOpenGetsThrough(DWORD code)
+{
+    return code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION;
+}
+
 /* Whether this run may remove the entry; if so it counts as gone from here on,
    otherwise the line says why not. */
 static bool MayRemove(Preview *preview, size_t record, const char *path, DWORD attributes)
@@ -101,6 +108,13 @@ static bool MayRemove(Preview *preview, size_t record, const char *path, DWORD a
     facts.holdsScheduled = (attributes & FILE_ATTRIBUTE_DIRECTORY) && KeepsScheduled(preview, path);
     RestartPlan plan;
     Outcome verdict = DeletionVerdict(path, attributes, &facts, &code, &plan);
+    char meant[MAX_PATH];
+    if (DeleteOpenGetsThrough(code) && HolderOpenToOthers(path, meant) && LeadsElsewhere(path, meant)) {
+        AddLine(preview, record, REDIRECTED,
+                "'%s' leads elsewhere than the log says: the uninstaller, elevated, deletes nothing "
+                "there (%lu)", path, (unsigned long)ERROR_REDIRECTED_ENTRY);
+        return false;
+    }
     if (verdict == WILL_REMOVE_AT_RESTART) {
         AtRestart(preview, record, path, code, &plan);
         return false;
@@ -166,6 +180,8 @@ struct TreeWalk {
     DWORD code;
     char at[MAX_PATH];          /* the entry where it stopped */
     char why[MAX_PATH + 64];
+    bool open;                  /* others may change the folder now walked */
+    char meant[MAX_PATH];       /* the full path the walked path should have */
 };
 
 static bool Stop(TreeWalk *walk, Outcome outcome, DWORD code, const char *at, const char *why)
@@ -284,6 +300,11 @@ static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *
             continue;
         WIN32_FIND_DATAA probe;
         bool byShortName;
+        size_t meantLength = strlen(walk->meant);
+        if (meantLength > 0 && meantLength + 1 + strlen(found.cFileName) < sizeof walk->meant)
+            JoinPath(walk->meant, found.cFileName);
+        else
+            walk->meant[0] = '\0';
         int reached = ReachEntry(preview, path, length, &found, &probe, walk, &byShortName);
         walk->shortNames += byShortName ? 1 : 0;
         bool walked = reached > 0 && WalkProbed(preview, record, path, &probe, walk);
@@ -293,6 +314,8 @@ static bool WalkContents(Preview *preview, size_t record, char *path, TreeWalk *
             break;
         }
         path[length] = '\0';
+        if (walk->meant[0] != '\0')
+            walk->meant[meantLength] = '\0';
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return ok;
@@ -308,6 +331,11 @@ static bool WalkTree(Preview *preview, size_t record, char *path, TreeWalk *walk
     WIN32_FIND_DATAA found;
     if (!Probe(path, &found))
         return true;
+    walk->open = HolderOpenToOthers(path, walk->meant);
+    bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                  !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (walk->open && folder)
+        NoteOpenFolder(preview, record, path);
     return WalkProbed(preview, record, path, &found, walk);
 }
 
@@ -319,8 +347,17 @@ static bool WalkProbed(Preview *preview, size_t record, char *path, const WIN32_
     DWORD attributes = found->dwFileAttributes;
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool link = folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (folder && !link && !WalkContents(preview, record, path, walk))
-        return false;
+    if (folder && !link) {
+        /* Its descriptor read as the uninstaller's walk reads it. */
+        bool outerOpen = walk->open;
+        walk->open = outerOpen || EnteredFolderOpenToOthers(path, walk->meant);
+        if (walk->open && !outerOpen)
+            NoteOpenFolder(preview, record, path);
+        bool walked = WalkContents(preview, record, path, walk);
+        walk->open = outerOpen;
+        if (!walked)
+            return false;
+    }
     if (IsDeferred(preview, path)) {
         Defer(preview, record, path);
         walk->deferred++;
@@ -332,6 +369,9 @@ static bool WalkProbed(Preview *preview, size_t record, char *path, const WIN32_
     facts.holdsScheduled = folder && !link && KeepsScheduled(preview, path);
     RestartPlan plan;
     Outcome verdict = DeletionVerdict(path, attributes, &facts, &code, &plan);
+    if (walk->open && !link && DeleteOpenGetsThrough(code) && LeadsElsewhere(path, walk->meant))
+        return Stop(walk, REDIRECTED, ERROR_REDIRECTED_ENTRY, path,
+                    "it leads elsewhere than the log says, through a link on its path");
     if (verdict == WILL_REMOVE_AT_RESTART) {
         /* No failure: the walk goes on, and the folders above follow it. */
         walk->atRestart++;
@@ -380,7 +420,7 @@ void PreviewTree(Preview *preview, size_t record, const char *argument)
         snprintf(deferred + strlen(deferred), sizeof deferred - strlen(deferred),
                  "; %lu at the next restart", walk.atRestart);
     if (walk.stopped) {
-        AddLine(preview, record, TREE_STOPS,
+        AddLine(preview, record, walk.stop == REDIRECTED ? REDIRECTED : TREE_STOPS,
                 "tree '%s' stops at '%s' (%s; %lu): %lu file%s, %lu folder%s and %lu link%s go "
                 "before it%s; it, what is listed after it and every folder above it up to the top "
                 "stay",

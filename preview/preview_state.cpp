@@ -158,6 +158,28 @@ void AddLine(Preview *preview, size_t record, Outcome outcome, const char *forma
     line->message = message;
 }
 
+void NoteOpenFolder(Preview *preview, size_t record, const char *path)
+{
+    if (preview->openCount == preview->openCapacity) {
+        size_t grown = preview->openCapacity == 0 ? 8 : preview->openCapacity * 2;
+        char **folders = (char **)realloc(preview->openFolders, grown * sizeof(char *));
+        if (folders != NULL)
+            preview->openFolders = folders;
+        size_t *records = (size_t *)realloc(preview->openRecord, grown * sizeof(size_t));
+        if (records != NULL)
+            preview->openRecord = records;
+        if (folders == NULL || records == NULL)
+            return;
+        preview->openCapacity = grown;
+    }
+    char *copy = (char *)malloc(strlen(path) + 1);
+    if (copy == NULL)
+        return;
+    strcpy(copy, path);
+    preview->openRecord[preview->openCount] = record;
+    preview->openFolders[preview->openCount++] = copy;
+}
+
 void Defer(Preview *preview, size_t record, const char *path)
 {
     if (preview->deferredCount == preview->deferredCapacity) {

@@ -103,6 +103,10 @@ static void FreePreview(Preview *preview)
         free(preview->deferred[i]);
     free(preview->deferred);
     free(preview->deferredRecord);
+    for (size_t i = 0; i < preview->openCount; i++)
+        free(preview->openFolders[i]);
+    free(preview->openFolders);
+    free(preview->openRecord);
     for (size_t i = 0; i < preview->lineCount; i++)
         free(preview->lines[i].message);
     free(preview->lines);
@@ -160,6 +164,13 @@ int PreviewOnSystem(const LogText *log, const CheckOptions *options, FILE *out)
                      "copy in this preview\n",
                 log->name);
 
+    /* Where an elevated uninstaller deletes only on handles that lead where the log says. */
+    for (size_t i = 0; i < preview->openCount; i++) {
+        size_t line, column;
+        LineAndColumn(log, log->records[preview->openRecord[i]].start, &line, &column);
+        fprintf(out, "%s: open to others (line %lu): %s\\ and all below it\n", log->name,
+                (unsigned long)line, preview->openFolders[i]);
+    }
     NameSet reported;
     memset(&reported, 0, sizeof reported);
     size_t left = PrintLeftFiles(preview, out, &reported);

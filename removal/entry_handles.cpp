@@ -59,3 +59,152 @@ ErrorRef RenameMeantEntry(const char *from, const char *to)
     free(rename);
     return CloseHandleKeepingError(entry, failure);
 }
+
+void (*AboutToDelete)(const char *path, bool onHandle); /* test seam; null in the product */
+
+/* Windows 10 1709's class; the headers for the systems we target leave it out. */
+static const FILE_INFO_BY_HANDLE_CLASS DISPOSITION_INFO_EX = (FILE_INFO_BY_HANDLE_CLASS)21;
+
+/* A folder's verdict, kept for the run. */
+struct OpenVerdict {
+    char *folder;
+    bool open;
+};
+static OpenVerdict *Verdicts;
+static size_t VerdictCount, VerdictCapacity;
+
+static void KeepVerdict(const char *folder, bool open)
+{
+    if (VerdictCount == VerdictCapacity) {
+        size_t grown = VerdictCapacity == 0 ? 8 : VerdictCapacity * 2;
+        OpenVerdict *verdicts = (OpenVerdict *)realloc(Verdicts, grown * sizeof *verdicts);
+        if (verdicts == NULL)
+            return; /* asked again next time */
+        Verdicts = verdicts;
+        VerdictCapacity = grown;
+    }
+    char *copy = (char *)malloc(strlen(folder) + 1);
+    if (copy == NULL)
+        return;
+    strcpy(copy, folder);
+    Verdicts[VerdictCount].folder = copy;
+    Verdicts[VerdictCount++].open = open;
+}
+
+bool FolderOpenToOthers(const char *folder)
+{
+    if (!RunIsElevated())
+        return false; /* the run has no more rights than the others: nothing to steer */
+    size_t length = strlen(folder);
+    for (size_t i = 0; i < VerdictCount; i++)
+        if (strlen(Verdicts[i].folder) == length &&
+            EqualIgnoringAsciiCase(Verdicts[i].folder, folder, length, AnsiLeadBytes()))
+            return Verdicts[i].open;
+    bool open = !FolderChainIsTrusted(folder);
+    KeepVerdict(folder, open);
+    return open;
+}
+
+bool EnteredFolderOpenToOthers(const char *folder, const char *meant)
+{
+    if (!RunIsElevated())
+        return false;
+    FolderReport report;
+    memset(&report, 0, sizeof report);
+    size_t length = strlen(meant);
+    bool closed = ReadFolder(folder, &report) == 0 &&
+                  (report.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                  !(report.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                  strlen(report.finalPath) == length &&
+                  EqualIgnoringAsciiCase(report.finalPath, meant, length, AnsiLeadBytes()) &&
+                  FolderIsTrusted(report.descriptor, CHAIN_HOLDER);
+    LocalFree(report.descriptor);
+    return !closed;
+}
+
+void ForgetOpenFolders()
+{
+    for (size_t i = 0; i < VerdictCount; i++)
+        free(Verdicts[i].folder);
+    VerdictCount = 0;
+}
+
+ErrorRef DeleteMeantEntry(const char *path, const char *meant, bool folder, bool listed)
+{
+    if (AboutToDelete != NULL)
+        AboutToDelete(path, true);
+    HANDLE entry = INVALID_HANDLE_VALUE;
+    ErrorRef failure = OpenMeantEntry(path, meant, folder, &entry);
+    /* A failed open is the deletion's failure, told as the call by path tells it. */
+    if (failure != NULL && failure->code != ERROR_REDIRECTED_ENTRY)
+        return RecordErrorCode(failure->code, folder ? "RemoveDirectory" : "DeleteFile", "%s", path);
+    if (failure != NULL)
+        return failure;
+    BY_HANDLE_FILE_INFORMATION info;
+    failure = CheckedGetFileInformationByHandle(entry, &info);
+    bool directory = failure == NULL && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    bool reparse = failure == NULL && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    /* The walk listed a plain file or folder: anything else stands there now.
+       A record is judged as the call by path would: a folder is no file (5),
+       a file no folder (267). */
+    if (failure == NULL && listed && (directory != folder || reparse))
+        failure = RecordErrorCode(ERROR_REDIRECTED_ENTRY, "GetFileInformationByHandle", "%s", path);
+    else if (failure == NULL && directory != folder)
+        failure = RecordErrorCode(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED,
+                                  folder ? "RemoveDirectory" : "DeleteFile", "%s", path);
+    if (failure == NULL) {
+        /* Gone from its folder at once; systems before it answer 87. A
+           read-only file stays a failure (5), as for DeleteFileA. */
+        FILE_DISPOSITION_INFO_EX posix = {FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+        failure = CheckedSetFileInformationByHandle(entry, DISPOSITION_INFO_EX, &posix, sizeof posix);
+        if (failure != NULL && failure->code == ERROR_INVALID_PARAMETER) {
+            FILE_DISPOSITION_INFO plain = {TRUE};
+            failure = CheckedSetFileInformationByHandle(entry, FileDispositionInfo, &plain, sizeof plain);
+        }
+    }
+    return CloseHandleKeepingError(entry, failure);
+}
+
+bool HolderOpenToOthers(const char *path, char meant[MAX_PATH])
+{
+    meant[0] = '\0';
+    if (!RunIsElevated())
+        return false;
+    DWORD length = 0;
+    size_t folderLength = 0, name = 0;
+    /* Only a look: the caller's failure stays what it recorded. */
+    ErrorDescription record = ErrorRecord;
+    bool open = true; /* no full path, or no folder to judge: as open */
+    if (CheckedGetFullPathName(path, MAX_PATH, meant, &length) != NULL) {
+        meant[0] = '\0';
+    } else {
+        if (length > 3 && EndsInChar(meant, length, '\\', AnsiLeadBytes()))
+            meant[--length] = '\0';
+        if (SplitFolderAndName(meant, length, &folderLength, &name, AnsiLeadBytes())) {
+            char holder = meant[folderLength];
+            meant[folderLength] = '\0';
+            open = FolderOpenToOthers(meant);
+            meant[folderLength] = holder;
+        }
+    }
+    ErrorRecord = record;
+    return open;
+}
+
+bool LeadsElsewhere(const char *path, const char *meant)
+{
+    char finalPath[MAX_PATH];
+    size_t length = strlen(meant);
+    return FinalPathOf(path, finalPath) &&
+           (strlen(finalPath) != length || !EqualIgnoringAsciiCase(finalPath, meant, length, AnsiLeadBytes()));
+}
+
+ErrorRef DeleteRecordEntry(const char *path, bool folder)
+{
+    char full[MAX_PATH];
+    if (HolderOpenToOthers(path, full))
+        return DeleteMeantEntry(path, full, folder, false);
+    if (AboutToDelete != NULL)
+        AboutToDelete(path, false);
+    return folder ? CheckedRemoveDirectory(path) : CheckedDeleteFile(path);
+}

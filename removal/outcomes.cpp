@@ -34,6 +34,7 @@ static const OutcomeRow OUTCOMES[OUTCOME_COUNT] = {
     /* The copy runs after the report is closed: it can only say "deferred". */
     {"deferred-will-fail", true, "deferred", "note"},
     {"deferred-will-not-fit", true, "not-handed", "error"},
+    {"redirected", true, "redirected", "error"},
     {"will-fail", true, "failed", "error"},
     {"kept-for-report", false, "kept-for-report", "note"},
 };

@@ -30,6 +30,7 @@ enum Outcome {
     TREE_STOPS,
     DEFERRED_WILL_FAIL,
     DEFERRED_NOT_HANDED, /* past the system's limit on the copy's command line: it stays */
+    REDIRECTED, /* in a folder others may change, the entry leads elsewhere: it stays */
     /* Only a run tells these: the preview never predicts them. */
     FAILED_OTHERWISE, /* a system code that none of the above explains */
     KEPT_FOR_REPORT,  /* the report lies in it: the caller's file stays */

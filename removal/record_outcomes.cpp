@@ -20,6 +20,8 @@ Outcome EntryFailureOutcome(const char *path, DWORD code, bool folder)
         return REFUSED;
     case ERROR_DIR_NOT_EMPTY:
         return WILL_FAIL_NOT_EMPTY;
+    case ERROR_REDIRECTED_ENTRY:
+        return REDIRECTED;
     case ERROR_DIRECTORY:
         return WILL_FAIL_KIND;
     case ERROR_SHARING_VIOLATION:

@@ -113,6 +113,8 @@ bool ChainIsTrusted(const char *fullPath);
 /* The same for a path in the code page of leadBytes (null: a single-byte one);
    ChainIsTrusted gives AnsiLeadBytes(). The root is always judged as the root. */
 bool ChainIsTrustedIn(const char *fullPath, const unsigned char *leadBytes);
+/* A folder's chain (a full path): for "X:\\" its root alone, judged as the root. */
+bool FolderChainIsTrusted(const char *folder);
 
 /* entry_handles.cpp: acts made through a handle whose final path was checked. */
 
@@ -127,6 +129,36 @@ ErrorRef OpenMeantEntry(const char *path, const char *meant, bool folder, HANDLE
 /* Renames the file at `from` (a full path) to the full path `to` through such a
    handle: never over an existing name, never a folder, never through a link. */
 ErrorRef RenameMeantEntry(const char *from, const char *to);
+
+/* Called right before each deletion of a file or folder that the walk listed
+   or a record names; onHandle: decided on its own handle. A test seam. */
+extern void (*AboutToDelete)(const char *path, bool onHandle);
+/* In an elevated run, the folder (a full path) is open to others: it or a
+   folder above it lets an account but SYSTEM, Administrators and
+   TrustedInstaller change it or what it holds (adding counts below the
+   root), is a link, has another final path, or cannot be read. Its chain is
+   read once and kept for the run. Always false in a run that is not elevated. */
+bool FolderOpenToOthers(const char *folder);
+/* The same for a folder the walk enters below one not open to others: its own
+   descriptor, read once; meant: the full path it should have. */
+bool EnteredFolderOpenToOthers(const char *folder, const char *meant);
+/* Forgets the verdicts kept for the run. */
+void ForgetOpenFolders();
+/* Deletes the entry at path on its own handle (OpenMeantEntry), never through a
+   link; listed: the walk listed it as a plain file or folder, and anything else
+   found there now is ERROR_REDIRECTED_ENTRY. */
+ErrorRef DeleteMeantEntry(const char *path, const char *meant, bool folder, bool listed);
+/* Whether the folder that holds path is open to others (false when the run is
+   not elevated); meant: path's full path, no trailing backslash ("" when it has
+   none). Unreadable, or no folder to judge: open. */
+bool HolderOpenToOthers(const char *path, char meant[MAX_PATH]);
+/* The entry at path, opened as it would be for its deletion, has another final
+   path than meant; false when it cannot be opened. Only a look. */
+bool LeadsElsewhere(const char *path, const char *meant);
+/* A record's file or folder: deleted by path as always, unless the run is
+   elevated and the folder holding it is open to others: then on its handle,
+   its meant path the record's own full path. */
+ErrorRef DeleteRecordEntry(const char *path, bool folder);
 
 /* restart_removal.cpp */
 

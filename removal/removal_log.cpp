@@ -92,7 +92,7 @@ static void RemoveTreeRecord(const char *argument, RecordReport *report)
     report->tree = TreeRemoved;
     if (failure != NULL) {
         /* The walk leaves the entry that failed in the buffer. */
-        report->outcome = TREE_STOPS;
+        report->outcome = failure->code == ERROR_REDIRECTED_ENTRY ? REDIRECTED : TREE_STOPS;
         report->code = failure->code;
         memcpy(report->stoppedAt, path, sizeof path);
     } else {
@@ -174,7 +174,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
     case RECORD_FILE:
         argument = record + at;
         if (!RefusesSpelling(argument, "DeleteFile", report) && !LeftInPlace(argument, report))
-            Removed(report, argument, CheckedDeleteFile(argument), false, false, before);
+            Removed(report, argument, DeleteRecordEntry(argument, false), false, false, before);
         break;
     case RECORD_DIR:
         argument = record + at;
@@ -183,7 +183,7 @@ static void CarryOut(char *record, size_t length, RecordReport *report)
         /* Only the report tells a folder link from a folder, so only it asks. */
         if (RecordCarriedOut != NULL)
             before = GetFileAttributesA(argument);
-        Removed(report, argument, CheckedRemoveDirectory(argument), true, false, before);
+        Removed(report, argument, DeleteRecordEntry(argument, true), true, false, before);
         break;
     case RECORD_DIRW:
         RemoveTreeRecord(record + at, report);
@@ -230,6 +230,7 @@ static bool EndsLine(const char *block, size_t size, size_t at)
 
 ErrorRef ProcessRemovalLog(const char *logPath)
 {
+    ForgetOpenFolders(); /* what others may change is learnt anew for each run */
     /* Only a log that is not there means nothing is installed: any other
        failed look at it (access, the network, a path too long) is a failure. */
     EntryInfo info;

@@ -205,3 +205,17 @@ bool ChainIsTrusted(const char *fullPath)
     SetLastError(code);
     return trusted;
 }
+
+bool FolderChainIsTrusted(const char *folder)
+{
+    char drive = folder[0];
+    bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    if (!letter || strcmp(folder + 1, ":\\") != 0)
+        return ChainIsTrusted(folder);
+    ErrorDescription record = ErrorRecord;
+    DWORD code = GetLastError();
+    bool trusted = GetDriveTypeA(folder) == DRIVE_FIXED && LinkIsTrusted(folder, false, CHAIN_ROOT, AnsiLeadBytes());
+    ErrorRecord = record;
+    SetLastError(code);
+    return trusted;
+}

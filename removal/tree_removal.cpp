@@ -19,6 +19,11 @@ TreeTally TreeRemoved;           /* what RemoveTree did since the caller last ze
    lies there is never scheduled under such a name, which another entry may
    bear by the restart. */
 static unsigned ShortNamesOnPath;
+/* The full path the walked path should have, built from the listing's long
+   names; where others may change the folder being walked (FolderIsOpen),
+   each deletion is made on a handle whose final path is this. */
+static char Meant[MAX_PATH];
+static bool FolderIsOpen;
 
 
 /* The program's own paths wait for the copy; the report stays where its caller put it. */
@@ -241,8 +246,14 @@ static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *listed, const cha
     UINT32 end = 1;
     ErrorRef result = NextEntry(path, listed, pattern, &end);
     while (result == NULL && end == 0) {
-        size_t length = strlen(path);
+        size_t length = strlen(path), meantLength = strlen(Meant);
         bool byShortName;
+        /* A long name that does not fit meets no final path: only the open
+           folders' deletions ask, and they then fail as redirected. */
+        if (meantLength > 0 && meantLength + 1 + strlen(listed->name) < sizeof Meant)
+            JoinPath(Meant, listed->name);
+        else
+            Meant[0] = '\0';
         result = ReachEntry(path, listed, &probed, &byShortName);
         ShortNamesOnPath += byShortName ? 1 : 0;
         if (result == NULL)
@@ -251,6 +262,8 @@ static ErrorRef RemoveDirectoryContents(char *path, EntryInfo *listed, const cha
         if (result != NULL)
             break; /* the path names the entry that failed */
         path[length] = '\0';
+        if (Meant[0] != '\0')
+            Meant[meantLength] = '\0';
         result = NextEntry(path, listed, pattern, &end);
     }
     return result;
@@ -263,9 +276,23 @@ ErrorRef RemoveTree(char *path, const char *pattern)
     if (EndsInChar(path, length, '\\', AnsiLeadBytes()))
         path[length - 1] = '\0';
 
+    /* Where others may change the folder that holds the tree, all of it is
+       open to them; else it is learnt as the walk enters each folder. */
+    FolderIsOpen = HolderOpenToOthers(path, Meant);
     EntryInfo info;
     ProbeEntry(path, &info);
     return RemoveProbed(path, &info, pattern);
+}
+
+/* A listed file or folder, deleted by path or, in a folder open to others, on
+   its handle. */
+static ErrorRef DeleteListed(const char *path, bool folder)
+{
+    if (FolderIsOpen)
+        return DeleteMeantEntry(path, Meant, folder, true);
+    if (AboutToDelete != NULL)
+        AboutToDelete(path, false);
+    return folder ? CheckedRemoveDirectory(path) : CheckedDeleteFile(path);
 }
 
 /* The entry at path as its probe found it: a file, a link or a whole folder. */
@@ -277,7 +304,7 @@ static ErrorRef RemoveProbed(char *path, const EntryInfo *probed, const char *pa
     if (info.kind == ENTRY_FILE) {
         if (LeftInPlace(path))
             return NULL;
-        return Tally(&TreeRemoved.files, path, CheckedDeleteFile(path), false, false);
+        return Tally(&TreeRemoved.files, path, DeleteListed(path, false), false, false);
     }
 
     /* A junction or folder link is removed as itself: its target lies outside the
@@ -288,7 +315,12 @@ static ErrorRef RemoveProbed(char *path, const EntryInfo *probed, const char *pa
         HANDLE outer;
         SaveFindHandle(&outer);
         ClearFindHandle();
+        /* One read of its descriptor as the walk enters it; none below a
+           folder already open to others. */
+        bool outerOpen = FolderIsOpen;
+        FolderIsOpen = outerOpen || EnteredFolderOpenToOthers(path, Meant);
         ErrorRef failure = RemoveDirectoryContents(path, &info, pattern);
+        FolderIsOpen = outerOpen;
         CloseFindHandle();
         RestoreFindHandle(outer);
         if (failure != NULL)
@@ -296,6 +328,8 @@ static ErrorRef RemoveProbed(char *path, const EntryInfo *probed, const char *pa
     }
     if (LeftInPlace(path))
         return NULL;
+    /* A link goes as itself, by the call that never follows its last part. */
     return Tally(link ? &TreeRemoved.links : &TreeRemoved.folders, path,
-                 CheckedRemoveDirectory(path), true, TreeRemoved.inPlace > inPlace);
+                 link ? CheckedRemoveDirectory(path) : DeleteListed(path, true), true,
+                 TreeRemoved.inPlace > inPlace);
 }

@@ -328,6 +328,21 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
         snprintf(text, size, "'%s' is in use by another program: not removed (%lu, %s)", argument,
                  (unsigned long)report->code, reason);
         break;
+    case REDIRECTED: {
+        /* A folder on the path changed under the run, into a link maybe. */
+        const TreeTally &tree = report->tree;
+        if (kind == RECORD_DIRW)
+            snprintf(text, size, "tree '%s' stopped at '%s', which led elsewhere when it was to be "
+                                 "deleted (%lu, %s): %lu file%s and %lu folder%s went before it; "
+                                 "nothing outside the tree was touched",
+                     argument, report->stoppedAt, (unsigned long)report->code, reason, tree.files,
+                     Plural(tree.files), tree.folders, Plural(tree.folders));
+        else
+            snprintf(text, size, "'%s' led elsewhere when it was to be deleted: not removed, and "
+                                 "nothing else was (%lu, %s)",
+                     argument, (unsigned long)report->code, reason);
+        break;
+    }
     default:
         snprintf(text, size, "removing '%s' failed (%lu, %s)", argument,
                  (unsigned long)report->code, report->code != 0 ? reason : "no code");
