@@ -298,3 +298,96 @@ TEST(RemoveTree, DefersTheProgramUnderTheNamesTheWalkJoinedAndRemovesALookAlikeO
         WipeTree(box);
     }
 }
+
+namespace {
+
+/* The hook's swap: the first time the run is about to delete something in
+   `Swapped`, that folder becomes a link to `Canaries`, as a user who may
+   change it would make it at the right moment. */
+std::string Swapped, Canaries;
+unsigned long OnHandle, ByPath, Reads;
+void CountAndSwap(const char *path, bool onHandle)
+{
+    (onHandle ? OnHandle : ByPath)++;
+    if (!Swapped.empty() && std::string(path).rfind(Swapped + "\\", 0) == 0) {
+        /* From the Unix side, as the walk holds the folder's listing open. */
+        std::string from = UnixPath(Swapped), to = UnixPath(Canaries);
+        EXPECT_TRUE(StartUnixProgram("Z:\\bin\\sh -c \"mv '" + from + "' '" + from + "-moved' && ln -s '" +
+                                     to + "' '" + from + "'\""));
+        DWORD attributes;
+        for (int tries = 0; tries < 100 && ((attributes = GetFileAttributesA(Swapped.c_str())) == INVALID_FILE_ATTRIBUTES ||
+                                            (attributes & 0x410) != 0x410); tries++)
+            Sleep(50);
+        EXPECT_EQ(0x410u, GetFileAttributesA(Swapped.c_str()) & 0x41f);
+        Swapped.clear();
+    }
+}
+DWORD CountedRead(const char *path, FolderReport *report)
+{
+    Reads++;
+    return ReadFolderFromSystem(path, report);
+}
+Outcome Said;
+void TellSaid(const RecordReport *report) { Said = report->outcome; }
+bool NotElevated() { return false; }
+
+} // namespace
+
+/* Where others may change a folder, what the walk or a record deletes is
+   decided on its own handle: a folder swapped for a link between the listing
+   and the act sends nothing outside the tree. Folders only administrators can
+   change keep the calls by path, plus one descriptor read per folder. */
+TEST(ProcessRemovalLog, InAFolderOthersMayChangeNoDeletionCanBeSteeredOutside)
+{
+    const std::string usersModify = InstalledSddl + "(A;OICI;0x1301bf;;;BU)";
+    const struct {
+        const char *name;
+        std::string record, sddl; /* the record below App; App's tree's descriptors */
+        bool swap, elevated;
+        Outcome outcome;
+        bool onHandle;
+        unsigned long byPath, reads; /* deletions by path (~0: not counted); descriptors read,
+                                        up a chain until a folder fails, and per folder entered */
+    } cases[] = {
+        {"a tree, its subfolder swapped", "dirw:", usersModify, true, true, REDIRECTED, true, ~0ul, 4},
+        {"a file: record, its folder swapped", "file:\\sub\\b.txt", usersModify, true, true, REDIRECTED, true, 0, 1},
+        {"the tree, nothing swapped", "dirw:", usersModify, false, true, WILL_REMOVE_TREE, true, 1, 4},
+        {"the tree, admin-only", "dirw:", InstalledSddl, false, true, WILL_REMOVE_TREE, false, 5, 5},
+        {"the tree, not elevated", "dirw:", usersModify, false, false, WILL_REMOVE_TREE, false, 5, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string box = InstalledSandbox("steered"), app = box + "\\App";
+        MakeFiles(box, {"App\\top.txt", "App\\sub\\a.txt", "App\\sub\\b.txt", "canaries\\a.txt", "canaries\\b.txt"});
+        GiveTree(app, c.sddl);
+        std::string record = c.record == "dirw:" ? "dirw:" + app : "file:" + app + c.record.substr(5);
+        MakeFile(box + "\\removal.log", record + "\r\n");
+        Swapped = c.swap ? app + "\\sub" : "";
+        Canaries = box + "\\canaries";
+        OnHandle = ByPath = Reads = 0;
+        AboutToDelete = CountAndSwap;
+        ReadFolder = CountedRead;
+        RunIsElevated = c.elevated ? RunsElevated : NotElevated;
+        RecordCarriedOut = TellSaid;
+        EXPECT_EQ(nullptr, ProcessRemovalLog((box + "\\removal.log").c_str()));
+        AboutToDelete = NULL;
+        ReadFolder = ReadFolderFromSystem;
+        RunIsElevated = RunsElevated;
+        RecordCarriedOut = NULL;
+
+        EXPECT_EQ(c.outcome, Said);
+        EXPECT_EQ(c.outcome == REDIRECTED, IsReportedFailure(Said)) << "a silent run ends 1603";
+        EXPECT_TRUE(Exists(box + "\\canaries\\a.txt"));
+        EXPECT_TRUE(Exists(box + "\\canaries\\b.txt"));
+        EXPECT_EQ(c.outcome == WILL_REMOVE_TREE, (bool)Missing(app));
+        EXPECT_EQ(c.onHandle, OnHandle > 0);
+        if (c.byPath != ~0ul) {
+            EXPECT_EQ(c.byPath, ByPath) << "the tree's own folder lies in an admin-only one";
+        }
+        EXPECT_EQ(c.reads, Reads);
+        if (c.swap) {
+            EXPECT_TRUE(RemoveFolderLink(app + "\\sub"));
+        }
+        WipeTree(box);
+    }
+}
