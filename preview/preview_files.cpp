@@ -350,7 +350,7 @@ static bool WalkProbed(Preview *preview, size_t record, char *path, const WIN32_
     if (folder && !link) {
         /* Its descriptor read as the uninstaller's walk reads it. */
         bool outerOpen = walk->open;
-        walk->open = outerOpen || EnteredFolderOpenToOthers(path, walk->meant);
+        walk->open = outerOpen || EnteredFolderOpenToOthers(path);
         if (walk->open && !outerOpen)
             NoteOpenFolder(preview, record, path);
         bool walked = WalkContents(preview, record, path, walk);

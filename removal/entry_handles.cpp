@@ -105,20 +105,36 @@ bool FolderOpenToOthers(const char *folder)
     return open;
 }
 
-bool EnteredFolderOpenToOthers(const char *folder, const char *meant)
+DWORD ReadDescriptorFromSystem(const char *path, PSECURITY_DESCRIPTOR *descriptor)
+{
+    *descriptor = NULL;
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    if (GetFileSecurityA(path, parts, NULL, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return GetLastError() != 0 ? GetLastError() : ERROR_INVALID_SECURITY_DESCR;
+    *descriptor = LocalAlloc(LMEM_FIXED, size);
+    if (*descriptor == NULL)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    if (!GetFileSecurityA(path, parts, *descriptor, size, &size)) {
+        DWORD code = GetLastError();
+        LocalFree(*descriptor);
+        *descriptor = NULL;
+        return code;
+    }
+    return 0;
+}
+
+DWORD (*ReadDescriptor)(const char *path, PSECURITY_DESCRIPTOR *descriptor) = ReadDescriptorFromSystem; /* test seam */
+
+bool EnteredFolderOpenToOthers(const char *folder)
 {
     if (!RunIsElevated())
         return false;
-    FolderReport report;
-    memset(&report, 0, sizeof report);
-    size_t length = strlen(meant);
-    bool closed = ReadFolder(folder, &report) == 0 &&
-                  (report.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                  !(report.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                  strlen(report.finalPath) == length &&
-                  EqualIgnoringAsciiCase(report.finalPath, meant, length, AnsiLeadBytes()) &&
-                  FolderIsTrusted(report.descriptor, CHAIN_HOLDER);
-    LocalFree(report.descriptor);
+    /* Below a folder others may not change, nobody can put a link in its
+       place, and the walk enters no link it lists: its descriptor is all. */
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    bool closed = ReadDescriptor(folder, &descriptor) == 0 && FolderIsTrusted(descriptor, CHAIN_HOLDER);
+    LocalFree(descriptor);
     return !closed;
 }
 

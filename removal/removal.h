@@ -139,9 +139,13 @@ extern void (*AboutToDelete)(const char *path, bool onHandle);
    root), is a link, has another final path, or cannot be read. Its chain is
    read once and kept for the run. Always false in a run that is not elevated. */
 bool FolderOpenToOthers(const char *folder);
+/* Owner and DACL of the entry at path, self-relative (LocalFree it), or the
+   system's code. ReadDescriptor is the test seam over it. */
+DWORD ReadDescriptorFromSystem(const char *path, PSECURITY_DESCRIPTOR *descriptor);
+extern DWORD (*ReadDescriptor)(const char *path, PSECURITY_DESCRIPTOR *descriptor);
 /* The same for a folder the walk enters below one not open to others: its own
-   descriptor, read once; meant: the full path it should have. */
-bool EnteredFolderOpenToOthers(const char *folder, const char *meant);
+   descriptor, read once. */
+bool EnteredFolderOpenToOthers(const char *folder);
 /* Forgets the verdicts kept for the run. */
 void ForgetOpenFolders();
 /* Deletes the entry at path on its own handle (OpenMeantEntry), never through a
@@ -222,7 +226,7 @@ bool IsInUse(const char *path, DWORD code);
 bool PlanRestart(const char *path, DWORD code, const RestartFacts *facts, RestartPlan *plan);
 /* Carries the plan out (held: the new name of a file moved aside, else "");
    AT_RESTART_NONE when a step fails. */
-AtRestart CarryOutRestart(const char *path, const RestartPlan *plan, char held[MAX_PATH]);
+AtRestart CarryOutRestart(const RestartPlan *plan, char held[MAX_PATH]);
 /* Both, for the removal and the copy; the error record keeps the deletion's
    failure when nothing was scheduled. */
 AtRestart RemoveAtRestart(const char *path, DWORD code, const RestartFacts *facts, char held[MAX_PATH]);

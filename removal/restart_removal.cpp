@@ -195,9 +195,9 @@ static Holder *HolderOn(const char *root)
 }
 
 /* The held name is scheduled first and the folder after it, then the file is
-   renamed there: a run ended at any step leaves nothing the restart does not
+   renamed there by its full path: a run ended at any step leaves nothing the restart does not
    remove, and a rename that fails leaves an entry that names nothing. */
-static AtRestart MoveAsideScheduled(const char *path, const RestartPlan *plan, char held[MAX_PATH])
+static AtRestart MoveAsideScheduled(const RestartPlan *plan, char held[MAX_PATH])
 {
     char root[4];
     Holder *holder = TrustedVolumeRoot(plan->fullPath, root) ? HolderOn(root) : NULL;
@@ -212,7 +212,7 @@ static AtRestart MoveAsideScheduled(const char *path, const RestartPlan *plan, c
     /* A fresh name in a folder whose chain is trusted: nobody can put anything there. */
     bool moved = ChainIsTrusted(holder->folder) && ScheduleDeletion(held) == NULL &&
                  StepDone(STEP_HELD_SCHEDULED) && ScheduleDeletion(holder->folder) == NULL &&
-                 MoveAside(path, held) == NULL;
+                 MoveAside(full, held) == NULL;
     if (!moved) {
         held[0] = '\0';
         return AT_RESTART_NONE;
@@ -238,13 +238,13 @@ static void NoteInPlace(const char *path)
     InPlace[InPlaceCount++] = copy;
 }
 
-AtRestart CarryOutRestart(const char *path, const RestartPlan *plan, char held[MAX_PATH])
+AtRestart CarryOutRestart(const RestartPlan *plan, char held[MAX_PATH])
 {
     held[0] = '\0';
     if (Stopped)
         return AT_RESTART_NONE;
     if (plan->way == RESTART_MOVE_ASIDE)
-        return MoveAsideScheduled(path, plan, held);
+        return MoveAsideScheduled(plan, held);
     if (plan->way != RESTART_IN_PLACE || ScheduleDeletion(plan->fullPath) != NULL)
         return AT_RESTART_NONE;
     NoteInPlace(plan->fullPath);
@@ -258,7 +258,7 @@ AtRestart RemoveAtRestart(const char *path, DWORD code, const RestartFacts *fact
        the looks and the steps below may record failures of their own. */
     ErrorDescription deletion = ErrorRecord;
     RestartPlan plan;
-    AtRestart done = PlanRestart(path, code, facts, &plan) ? CarryOutRestart(path, &plan, held)
+    AtRestart done = PlanRestart(path, code, facts, &plan) ? CarryOutRestart(&plan, held)
                                                            : AT_RESTART_NONE;
     if (done == AT_RESTART_NONE)
         ErrorRecord = deletion;

@@ -318,7 +318,7 @@ static ErrorRef RemoveProbed(char *path, const EntryInfo *probed, const char *pa
         /* One read of its descriptor as the walk enters it; none below a
            folder already open to others. */
         bool outerOpen = FolderIsOpen;
-        FolderIsOpen = outerOpen || EnteredFolderOpenToOthers(path, Meant);
+        FolderIsOpen = outerOpen || EnteredFolderOpenToOthers(path);
         ErrorRef failure = RemoveDirectoryContents(path, &info, pattern);
         FolderIsOpen = outerOpen;
         CloseFindHandle();

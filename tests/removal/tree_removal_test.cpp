@@ -327,6 +327,11 @@ DWORD CountedRead(const char *path, FolderReport *report)
     Reads++;
     return ReadFolderFromSystem(path, report);
 }
+DWORD CountedDescriptor(const char *path, PSECURITY_DESCRIPTOR *descriptor)
+{
+    Reads++;
+    return ReadDescriptorFromSystem(path, descriptor);
+}
 Outcome Said;
 void TellSaid(const RecordReport *report) { Said = report->outcome; }
 bool NotElevated() { return false; }
@@ -367,11 +372,13 @@ TEST(ProcessRemovalLog, InAFolderOthersMayChangeNoDeletionCanBeSteeredOutside)
         OnHandle = ByPath = Reads = 0;
         AboutToDelete = CountAndSwap;
         ReadFolder = CountedRead;
+        ReadDescriptor = CountedDescriptor;
         RunIsElevated = c.elevated ? RunsElevated : NotElevated;
         RecordCarriedOut = TellSaid;
         EXPECT_EQ(nullptr, ProcessRemovalLog((box + "\\removal.log").c_str()));
         AboutToDelete = NULL;
         ReadFolder = ReadFolderFromSystem;
+        ReadDescriptor = ReadDescriptorFromSystem;
         RunIsElevated = RunsElevated;
         RecordCarriedOut = NULL;
 
