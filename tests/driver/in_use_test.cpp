@@ -120,6 +120,7 @@ TEST(InUse, UnderWineARunningProgramAndAHeldFileStayWhereTheyAreAndTheRunEnds160
         EXPECT_NE(std::string::npos, done.find(l.reported)) << report;
         EXPECT_NE(std::string::npos, done.find("in use")) << done;
     }
+    EXPECT_NE(std::string::npos, report.find("\\vorblend.exe' (process ")) << "the program found running";
     CloseHandle(holder);
     Finish(in);
 }
