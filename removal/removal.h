@@ -233,9 +233,10 @@ unsigned long CountEarlierDeletions(const char *block, size_t size);
 
 /* running_programs.cpp: the programs that keep a path the log names. */
 
+/* Only the user's own programs are the user's to close. */
 enum ProgramKind {
-    PROGRAM_USER,          /* the user's to close */
-    PROGRAM_SERVICE,       /* not the user's to close: */
+    PROGRAM_USER,
+    PROGRAM_SERVICE,
     PROGRAM_EXPLORER,      /* Windows Explorer (a shell extension of the tree) */
     PROGRAM_CRITICAL,      /* one Windows cannot run without */
     PROGRAM_OTHER_SESSION, /* another session's */
@@ -247,7 +248,7 @@ struct RunningProgram {
     char title[80];       /* its main window's caption; "" when it has none */
 };
 extern RunningProgram *RunningPrograms; /* what the last look found */
-extern size_t RunningProgramCount;
+extern size_t RunningProgramCount;      /* how many */
 /* Looks for the programs, this one aside, whose image or a loaded module is
    a file: record's path or lies in a dir: or dirw: record's tree, through
    the Restart Manager where it answers and the process and module snapshots;

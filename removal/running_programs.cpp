@@ -17,7 +17,7 @@
 #include <string.h>
 
 RunningProgram *RunningPrograms = NULL; /* what the last look found */
-size_t RunningProgramCount = 0;
+size_t RunningProgramCount = 0;         /* how many */
 static size_t RunningCapacity;
 
 /* The log's paths, full and case-folded, each behind a letter: 'F' for a

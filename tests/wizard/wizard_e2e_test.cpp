@@ -475,21 +475,20 @@ TEST_F(Installed, TheWizardWithLogSwitchShowsTheSamePagesAndReportsOnlyARemovalT
 
 namespace {
 
-/* A real machine's permissions on an entry: Wine derives them from the Unix
-   mode unless they are set. "" when none can be read. */
+/* An entry's permissions as SDDL, to put back; Wine derives them from the
+   Unix mode until a test sets them. */
 std::string DescriptorOf(const std::string &path)
 {
     char bytes[1024], *sddl = NULL;
     DWORD needed = 0, parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (!GetFileSecurityA(path.c_str(), parts, bytes, sizeof bytes, &needed) ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorA(bytes, SDDL_REVISION_1, parts, &sddl, NULL))
-        return "";
-    std::string text = sddl;
+    std::string text = GetFileSecurityA(path.c_str(), parts, bytes, sizeof bytes, &needed) &&
+                       ConvertSecurityDescriptorToStringSecurityDescriptorA(bytes, SDDL_REVISION_1, parts, &sddl, NULL)
+                           ? sddl : "";
     LocalFree(sddl);
     return text;
 }
 
-/* The group too, where the SDDL has one (Wine refuses a descriptor without it, 1338). */
+/* The group too where the SDDL has one (Wine refuses a descriptor without it, 1338). */
 bool SetDescriptor(const std::string &path, const std::string &sddl)
 {
     PSECURITY_DESCRIPTOR descriptor = NULL;
@@ -501,36 +500,31 @@ bool SetDescriptor(const std::string &path, const std::string &sddl)
     return set;
 }
 
+/* A real machine's admin-only chain: C:\ as Windows installs it, Program
+   Files, and the folders and files an installer makes. */
 const std::string TI = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-/* From C:\ down, as Windows installs it and as an installer makes its folders. */
 const std::string DRIVE_ROOT = "O:" + TI + "G:" + TI + "D:PAI(A;OICIIO;FA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
                                "(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)";
 const std::string PROGRAM_FILES = "O:" + TI + "G:" + TI + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const std::string ADMIN_ONLY = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
-std::string StandInExe()
-{
-    std::string path = UninstallExe();
-    return path.substr(0, path.find_last_of('\\') + 1) + "restart_stand_in.exe";
-}
-
 } // namespace
 
-/* Page 3 by outcome, and after it the restart box where something waits for
-   the restart: No restarts nothing; Yes schedules the uninstaller and its
-   folder and makes the one restart call, here restart_stand_in.exe's. */
+/* Page 3 by outcome, then the restart box where something waits for the
+   restart: No restarts nothing; Yes schedules the uninstaller and its folder
+   and makes the one restart call, restart_stand_in.exe's; a refusal is said. */
 TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
 {
     const std::string note = TempDirectory() + "vorblend-restart.txt";
-    /* What the other tests find: Wine's own permissions, and no test folder. */
-    struct Restore {
+    std::string standIn = UninstallExe();
+    standIn.replace(standIn.rfind('\\') + 1, std::string::npos, "restart_stand_in.exe");
+    struct Restore { /* what later tests find: Wine's permissions, no test folder */
         std::string home, root = DescriptorOf("C:\\"), programFiles = DescriptorOf("C:\\Program Files");
         ~Restore()
         {
             SetDescriptor("C:\\", root);
             SetDescriptor("C:\\Program Files", programFiles);
             WipeTree(home);
-            SetEnvironmentVariableA("VORBLEND_RESTART_ANSWERS", NULL);
         }
     } restore{"C:\\Program Files\\VorblendTest-" + std::to_string(GetCurrentProcessId())};
     const struct {
@@ -538,7 +532,7 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
         bool readOnly, report, inUse; /* a read-only file in the tree; /LOG=; a file held in an admin-only chain */
         const char *middle;
         int answer;          /* to the restart box; 0: none comes */
-        const char *refused; /* VORBLEND_RESTART_ANSWERS: the stand-in's failure code */
+        const char *refused; /* the stand-in's failure code, "" for success */
     } cases[] = {
         {"complete", false, false, false, PAGE3_MIDDLE, 0, ""},
         {"read-only", true, false, false, NOT_COMPLETE, 0, ""},
@@ -549,7 +543,7 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Install(c.inUse ? restore.home : "", c.inUse ? StandInExe() : UninstallExe());
+        Install(c.inUse ? restore.home : "", c.inUse ? standIn : UninstallExe());
         std::string report = TempDirectory() + "vorblend-" + std::to_string(GetCurrentProcessId()) + ".txt";
         std::string readme = folder + "\\readme.txt";
         if (c.readOnly)
@@ -563,7 +557,6 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
         }
         SetEnvironmentVariableA("VORBLEND_RESTART_ANSWERS", c.refused);
         DeleteFileA(note.c_str());
-        std::vector<std::string> before = PendingDeletions();
         Uninstaller run;
         ASSERT_TRUE(Start(Quoted(exe) + " " + Quoted(log) + (c.report ? " /LOG=" + Quoted(report) : ""), run));
         HWND frame = WaitForFrame(run), page = frame ? Continue(frame, WaitForPage(frame, PAGE1), PAGE2) : NULL;
@@ -579,7 +572,7 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
             HWND question = WaitForMessageBox(run);
             ASSERT_TRUE(question != NULL);
             EXPECT_EQ("To finish removing Vorblend, Windows must restart. Restart now?", MessageBoxText(question));
-            EXPECT_TRUE(GetWindowLongA(GetDlgItem(question, IDNO), GWL_STYLE) & BS_DEFPUSHBUTTON);
+            EXPECT_TRUE(GetWindowLongA(GetDlgItem(question, IDNO), GWL_STYLE) & BS_DEFPUSHBUTTON) << "No is the default";
             EXPECT_TRUE(Answer(question, c.answer));
         }
         if (*c.refused) {
@@ -595,21 +588,18 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
             continue;
         std::vector<std::string> pending = PendingDeletions();
         auto at = [&](const std::string &path) { return std::find(pending.begin(), pending.end(), path) - pending.begin(); };
-        EXPECT_LT(at(readme), (long)pending.size());
-        if (c.answer == IDYES) { /* after the file in use, the uninstaller, then its folder; no copy */
-            EXPECT_LT(at(readme), at(exe));
-            EXPECT_LT(at(exe), at(folder));
-            EXPECT_LT(at(folder), (long)pending.size());
-            EXPECT_TRUE(Missing(CopyName()));
-        } else {
-            EXPECT_EQ(before.size() + 1, pending.size()) << "No leaves the schedule as it was";
-            EXPECT_TRUE(GoneWithin(exe, 10000)) << "the clean-up copy removes the uninstaller";
-        }
+        if (c.answer == IDYES) /* after the file in use, the uninstaller, then its folder, and no copy */
+            EXPECT_TRUE(at(readme) < at(exe) && at(exe) < at(folder) && at(folder) < (long)pending.size() &&
+                        Missing(CopyName()));
+        else
+            EXPECT_TRUE(at(readme) < (long)pending.size() && at(exe) == (long)pending.size() && GoneWithin(exe, 10000))
+                << "No: the uninstaller is the clean-up copy's";
         CloseHandle(held);
         EXPECT_EQ(0, RestartForPendingDeletions());
         EXPECT_EQ(c.answer == IDYES, Missing(folder)) << "Yes: nothing is left after the restart";
         WipeTree(folder);
     }
+    SetEnvironmentVariableA("VORBLEND_RESTART_ANSWERS", NULL);
 }
 
 /* A program running from the tree (the sleeper as vorblend.exe) is named
@@ -640,14 +630,13 @@ TEST_F(Installed, ARunningProgramInTheTreeIsNamedBeforeAnythingIsRemoved)
         EXPECT_TRUE(Answer(question, answer));
         page = WaitForPage(frame, answer == IDCANCEL ? PAGE2 : PAGE3);
         ASSERT_TRUE(page != NULL);
-        if (answer == IDCANCEL) {
+        if (answer == IDCANCEL)
             ExpectNothingRemoved();
-            Click(page, IDC_CANCEL);
-            AnswerStop(run, IDYES);
-        } else {
+        else
             EXPECT_EQ(answer == IDTRYAGAIN ? PAGE3_MIDDLE : NOT_COMPLETE, ItemText(page, IDC_PROMPT3_MIDDLE));
-            Click(page, IDC_CONTINUE);
-        }
+        Click(page, answer == IDCANCEL ? IDC_CANCEL : IDC_CONTINUE);
+        if (answer == IDCANCEL)
+            AnswerStop(run, IDYES);
         EXPECT_EQ(0, WaitForExit(run));
         GoneWithin(CopyName(), 10000); /* the next installation finds no copy */
         TerminateProcess(program, 0);
