@@ -88,6 +88,16 @@ int DeferOwnIdentity(const char *path);
    0 when it started or nothing was listed, else the system's reason. */
 DWORD LaunchCleanupCopy();
 
+/* Whether every listed path may be deleted at the next restart where it
+   stands: an elevated run, and each one's chain is trusted (ChainIsTrusted).
+   True when nothing is listed. */
+bool OwnPathsMayWaitForRestart();
+/* Schedules every listed path for deletion at the next restart, in the list's
+   order (the file before the folders that hold it), and empties the list, so
+   that no clean-up copy is started. On a failure the list stays whole for the
+   copy; what was scheduled stays scheduled. */
+ErrorRef ScheduleOwnPathsAtRestart();
+
 typedef DWORD(WINAPI *TempPathQuery)(DWORD length, LPSTR buffer);
 /* The temporary folder from GetTempPath2A when given, else from GetTempPathA;
    its length as the call answered it. */

@@ -124,6 +124,49 @@ static void BuildCleanupCommandLine(const char *copyPath)
     }
 }
 
+/* The next listed path after *cursor into path, without the trailing
+   backslash a dir: record may have; false at the list's end. The list holds
+   spellings of ModulePath's leading parts: any other spelling fails the chain. */
+static bool NextOwnPath(const char **cursor, char path[MAX_PATH])
+{
+    const char *open = *cursor != NULL ? strchr(*cursor, '"') : NULL;
+    const char *close = open != NULL ? strchr(open + 1, '"') : NULL;
+    if (close == NULL)
+        return false;
+    *cursor = close + 1;
+    size_t length = (size_t)(close - open - 1);
+    if (length >= MAX_PATH)
+        length = 0; /* names nothing: refused */
+    memcpy(path, open + 1, length);
+    if (length > 3 && EndsInChar(path, length, '\\', AnsiLeadBytes()))
+        length--;
+    path[length] = '\0';
+    return true;
+}
+
+bool OwnPathsMayWaitForRestart()
+{
+    const char *cursor = PendingRemovalList;
+    char path[MAX_PATH];
+    bool trusted = PendingRemovalList == NULL || RunIsElevated();
+    while (trusted && NextOwnPath(&cursor, path))
+        trusted = ChainIsTrusted(path);
+    return trusted;
+}
+
+ErrorRef ScheduleOwnPathsAtRestart()
+{
+    const char *cursor = PendingRemovalList;
+    char path[MAX_PATH];
+    while (NextOwnPath(&cursor, path)) {
+        ErrorRef failure = CheckedMoveFileEx(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (failure != NULL)
+            return failure;
+    }
+    PendingRemovalList = NULL; /* the restart takes them: no copy */
+    return NULL;
+}
+
 DWORD GetTempFolder(TempPathQuery getTempPath2, char folder[MAX_PATH])
 {
     if (getTempPath2 != NULL)

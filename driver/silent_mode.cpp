@@ -47,7 +47,10 @@ void SilentMode(const char *logPath)
        have one learns it while the machine is still as it was. */
     if (ReportPath != NULL && !OpenReport(logPath, true))
         exit(ERROR_INSTALL_LOG_FAILURE);
-    RecordCarriedOut = CountRecord; /* the exit code needs every record's outcome */
+    CountRecords(logPath); /* the exit code needs every record's outcome */
+    /* Nobody is asked to close anything; the report names what was running. */
+    if (ReportFile != NULL && FindRunningPrograms(logPath) > 0)
+        ReportRunningPrograms();
     ProcessRemovalLog(logPath);
     DWORD copy = LaunchCleanupCopy(); /* not waited for: the copy removes this very file */
     DWORD code = SilentExitCode(copy);

@@ -281,6 +281,31 @@ ErrorRef ReadBlock(HANDLE file, char *block, int count);
    cannot be read. */
 unsigned long CountEarlierDeletions(const char *block, size_t size);
 
+/* running_programs.cpp: the programs that keep a path the log names. */
+
+/* Only the user's own programs are the user's to close. */
+enum ProgramKind {
+    PROGRAM_USER,
+    PROGRAM_SERVICE,
+    PROGRAM_EXPLORER,      /* Windows Explorer (a shell extension of the tree) */
+    PROGRAM_CRITICAL,      /* one Windows cannot run without */
+    PROGRAM_OTHER_SESSION, /* another session's */
+};
+struct RunningProgram {
+    DWORD processId;
+    ProgramKind kind;
+    char image[MAX_PATH]; /* its image's full path; a name when that cannot be read */
+    char title[80];       /* its main window's caption; "" when it has none */
+};
+extern RunningProgram *RunningPrograms; /* what the last look found */
+extern size_t RunningProgramCount;      /* how many */
+/* Looks for the programs, this one aside, whose image or a loaded module is
+   a file: record's path or lies in a dir: or dirw: record's tree, through
+   the Restart Manager where it answers and the process and module snapshots;
+   merged by process id into RunningPrograms. Never ends one. The count; 0
+   when the log cannot be read. */
+size_t FindRunningPrograms(const char *logPath);
+
 /* record_outcomes.cpp: what a record's results mean, told apart where one
    code covers several causes by looking at the entry after the failure. */
 

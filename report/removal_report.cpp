@@ -43,6 +43,9 @@ static struct {
     char *text;                          /* lines not yet written */
     size_t used, capacity;
     bool linesLost;                      /* memory ran out for a line */
+    char *firstFailure;                  /* the first failed record in the report's words */
+    const char *failedPaths[2];          /* the paths named in it */
+    char stoppedAt[MAX_PATH];            /* a stopped tree's entry, for failedPaths */
 } Report;
 
 /* Room for `more` bytes after the kept ones; false when memory ran out. */
@@ -229,11 +232,13 @@ static unsigned long ListedPaths()
 
 static const char *Plural(unsigned long count) { return count == 1 ? "" : "s"; }
 
-/* What the record did, in words; the argument as the log holds it. */
+/* What the record did, in words; the argument as the log holds it. *brief:
+   how much of it is said on the wizard's last page (a tree's tallies are not). */
 static void Describe(const RecordReport *report, const char *argument, RecordKind kind,
-                     char *text, size_t size)
+                     char *text, size_t size, size_t *brief)
 {
     char reason[256];
+    *brief = size;
     if (report->code != 0)
         SystemMessage(report->code, reason, sizeof reason);
     switch (report->outcome) {
@@ -295,12 +300,13 @@ static void Describe(const RecordReport *report, const char *argument, RecordKin
         const TreeTally &tree = report->tree;
         /* A running image fails with 5 like a denied deletion: the report says which. */
         bool inUse = IsInUse(report->stoppedAt, report->code);
-        snprintf(text, size, "tree '%s' stopped at '%s'%s (%lu, %s): %lu file%s, %lu folder%s and "
-                             "%lu link%s went before it; it, what is listed after it and every "
-                             "folder above it stay",
-                 argument, report->stoppedAt, inUse ? ", in use" : "", (unsigned long)report->code,
-                 reason, tree.files,
-                 Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
+        snprintf(text, size, "tree '%s' stopped at '%s'%s (%lu, %s)", argument, report->stoppedAt,
+                 inUse ? ", in use" : "", (unsigned long)report->code, reason);
+        *brief = strlen(text);
+        snprintf(text + *brief, size - *brief, ": %lu file%s, %lu folder%s and %lu link%s went "
+                                               "before it; it, what is listed after it and every "
+                                               "folder above it stay",
+                 tree.files, Plural(tree.files), tree.folders, Plural(tree.folders), tree.links,
                  Plural(tree.links));
         break;
     }
@@ -360,8 +366,17 @@ static void AppendLogLine(const RecordReport *report)
         return;
     }
     char reason[256];
+    SystemMessage(report->code, reason, sizeof reason);
     AppendLine("%s: error: the log cannot be read (%lu, %s) [log-unreadable]", Report.logName,
-               (unsigned long)report->code, SystemMessage(report->code, reason, sizeof reason));
+               (unsigned long)report->code, reason);
+    size_t size = (Report.logName != NULL ? strlen(Report.logName) : 0) + 320;
+    char *text = Report.logName != NULL && Report.firstFailure == NULL ? (char *)malloc(size) : NULL;
+    if (text != NULL) {
+        snprintf(text, size, "the log '%s' cannot be read (%lu, %s)", Report.logName,
+                 (unsigned long)report->code, reason);
+        Report.failedPaths[0] = Report.logName;
+        Report.firstFailure = text;
+    }
 }
 
 /* Keeps a tree entry scheduled for the restart until its record's line is written. */
@@ -452,20 +467,34 @@ void CountRecord(const RecordReport *report)
         Report.counts[WILL_REMOVE_AT_RESTART] += report->tree.atRestart; /* a tree's entries */
 
     bool ownLine = outcome == DEFERRED && ReportFile != NULL;
-    if (ReportFile != NULL && !ownLine) {
+    bool first = Report.firstFailure == NULL && IsReportedFailure(outcome);
+    if ((ReportFile != NULL && !ownLine) || first) {
         size_t length = strlen(report->record), at;
         RecordKind kind = RecordKindOf(report->record, length, &at);
         size_t size = length + MAX_PATH + 512;
         char *message = (char *)malloc(size);
+        size_t brief = 0;
         if (message == NULL) {
             Report.linesLost = true;
         } else {
             RecordReport told = *report;
             told.outcome = outcome;
-            Describe(&told, report->record + at, kind, message, size);
-            AppendLine(DIAGNOSTIC_FORMAT, Report.logName, (unsigned long)report->line,
-                       (unsigned long)report->column, ReportedLevel(outcome), message,
-                       ReportedOutcomeName(outcome));
+            Describe(&told, report->record + at, kind, message, size, &brief);
+            if (ReportFile != NULL && !ownLine)
+                AppendLine(DIAGNOSTIC_FORMAT, Report.logName, (unsigned long)report->line,
+                           (unsigned long)report->column, ReportedLevel(outcome), message,
+                           ReportedOutcomeName(outcome));
+        }
+        /* Kept for the wizard's last page: the record's text lives as long as
+           the log's block, which is never freed. */
+        if (message != NULL && first) {
+            if (brief < size)
+                message[brief] = '\0';
+            memcpy(Report.stoppedAt, report->stoppedAt, sizeof Report.stoppedAt);
+            Report.failedPaths[0] = report->record + at;
+            Report.failedPaths[1] = Report.stoppedAt;
+            Report.firstFailure = message;
+        } else {
             free(message);
         }
     }
@@ -510,6 +539,39 @@ void ReportCleanupCopy(DWORD copyCode)
                "[copy-not-started]",
                Report.logName, (unsigned long)copyCode, SystemMessage(copyCode, reason, sizeof reason),
                Report.listed, Plural(Report.listed));
+}
+
+void CountRecords(const char *logPath)
+{
+    Report.logName = logPath;
+    RecordCarriedOut = CountRecord;
+}
+
+unsigned long FailedRecords()
+{
+    return Report.failures + (Report.logUnreadable ? 1 : 0);
+}
+
+bool WaitsForRestart()
+{
+    return Report.counts[WILL_REMOVE_AT_RESTART] > 0 || EarlierDeletionsWaiting > 0;
+}
+
+const char *FirstFailure(const char *paths[2])
+{
+    paths[0] = Report.failedPaths[0];
+    paths[1] = Report.failedPaths[1];
+    return Report.firstFailure != NULL ? Report.firstFailure : "";
+}
+
+void ReportRunningPrograms()
+{
+    for (size_t i = 0; i < RunningProgramCount; i++) {
+        const RunningProgram &program = RunningPrograms[i];
+        AppendLine("%s: warning: '%s' (process %lu) is running and keeps a path the log names "
+                   "[program-running]",
+                   Report.logName, program.image, (unsigned long)program.processId);
+    }
 }
 
 DWORD SilentExitCode(DWORD copyCode)

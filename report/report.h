@@ -2,8 +2,9 @@
  * The removal report (/LOG=PATH): where it may be written and how its file is
  * created safely, one line per record heard through the engine's
  * RecordCarriedOut, the clean-up copy's line and the summary, and the counts
- * that silent mode's exit code is made of, with or without a report. Whoever
- * opens the report tells the engine what the run keeps in place for it.
+ * that silent mode's exit code and the wizard's last page are made of, with
+ * or without a report. Whoever opens the report tells the engine what the
+ * run keeps in place for it.
  */
 #pragma once
 
@@ -39,6 +40,20 @@ void CountRecord(const RecordReport *report);
 bool OpenReport(const char *logPath, bool silent);
 /* The copy's line: copyCode is LaunchCleanupCopy's answer. */
 void ReportCleanupCopy(DWORD copyCode);
+/* Every record is counted from now on, with or without a report; a run
+   without one still names its log on the wizard's last page. */
+void CountRecords(const char *logPath);
+/* The records that failed (the report's errors), the log itself included
+   when it could not be read. */
+unsigned long FailedRecords();
+/* Something of this run, or of an earlier one, is deleted at the next restart. */
+bool WaitsForRestart();
+/* The first failed record in the report's words (a stopped tree without its
+   tallies), and in paths[0..1] the paths named in it (null or "" for none);
+   "" when nothing failed. */
+const char *FirstFailure(const char *paths[2]);
+/* One line for each program that the last look found keeping a path of the log. */
+void ReportRunningPrograms();
 /* A silent run's code from what its records did, the copy's answer and what an
    earlier removal left waiting for the restart. */
 DWORD SilentExitCode(DWORD copyCode);

@@ -148,6 +148,20 @@ ErrorRef CheckedOpenPrivateNamespace(OpenPrivateNamespaceCall call, HANDLE bound
     return *namespaceOut == NULL ? LookedUpCallFailed("OpenPrivateNamespace", alias) : NULL;
 }
 
+ErrorRef CheckedAdjustTokenPrivileges(HANDLE token, TOKEN_PRIVILEGES *privileges)
+{
+    /* It answers success when it assigned none, and says so only in the last error. */
+    if (!AdjustTokenPrivileges(token, FALSE, privileges, 0, NULL, NULL) ||
+        GetLastError() == ERROR_NOT_ALL_ASSIGNED)
+        return RecordLastError("AdjustTokenPrivileges", NULL);
+    return NULL;
+}
+
+ErrorRef CheckedExitWindowsEx(ExitWindowsExCall call, UINT flags, DWORD reason)
+{
+    return call(flags, reason) ? NULL : LookedUpCallFailed("ExitWindowsEx", "");
+}
+
 /* A length of 0 is the call's failure; one of `size` or more asks for a larger
    buffer: the answer does not fit. */
 static ErrorRef PathLengthAnswer(DWORD length, DWORD size, const char *label, const char *path)

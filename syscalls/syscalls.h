@@ -85,6 +85,14 @@ ErrorRef CheckedGetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INF
                                 PSID *owner, PSID *group, PACL *dacl, PACL *sacl,
                                 PSECURITY_DESCRIPTOR *descriptor);
 
+/* A call that succeeds without assigning every privilege asked for fails
+   too, with the code it leaves (1300). */
+ErrorRef CheckedAdjustTokenPrivileges(HANDLE token, TOKEN_PRIVILEGES *privileges);
+/* The restart call is handed in (a test seam: under Wine the real one ends
+   every windowed program of the prefix). A success only starts the shutdown. */
+typedef BOOL(WINAPI *ExitWindowsExCall)(UINT flags, DWORD reason);
+ErrorRef CheckedExitWindowsEx(ExitWindowsExCall call, UINT flags, DWORD reason);
+
 ErrorRef CheckedRegOpenKey(HKEY root, const char *subkey, DWORD options, REGSAM access,
                            HKEY *keyOut);
 ErrorRef CheckedRegCloseKey(HKEY key);

@@ -4,10 +4,10 @@
  * is scheduled for the restart: a running program and a held file stay where
  * they are (1603), as the preview says; on the real descriptors of a machine's
  * Program Files they go at the restart only where the whole chain is the
- * administrators'; a read-only file still fails and the wizard does the same with its
- * pages as always; the clean-up copy waits for what is still in use; a second
- * uninstall at the same time ends with 1618;
- * a rerun while an earlier removal waits for the restart ends with 3010.
+ * administrators'; a read-only file still fails and the wizard, after naming
+ * the running program, says so on page 3; the clean-up copy waits for what is
+ * still in use; a second uninstall at the same time ends with 1618; a rerun
+ * while an earlier removal waits for the restart ends with 3010.
  * Wine's wineboot -r stands in for the restart.
  */
 #include "driver/driver.h"
@@ -122,11 +122,12 @@ TEST(InUse, UnderWineARunningProgramAndAHeldFileStayWhereTheyAreAndTheRunEnds160
         EXPECT_NE(std::string::npos, done.find(l.reported)) << report;
         EXPECT_NE(std::string::npos, done.find("in use")) << done;
     }
+    EXPECT_NE(std::string::npos, report.find("\\vorblend.exe' (process ")) << "the program found running";
     CloseHandle(holder);
     Finish(in);
 }
 
-TEST(InUse, AReadOnlyFileStillFailsAndTheWizardDoesTheSameWithItsPagesAsAlways)
+TEST(InUse, AReadOnlyFileStillFailsAndTheWizardSaysSoOnPage3)
 {
     Installation silent = Install("in-use-silent", true);
     EXPECT_EQ(1603, Silent(silent));
@@ -150,10 +151,16 @@ TEST(InUse, AReadOnlyFileStillFailsAndTheWizardDoesTheSameWithItsPagesAsAlways)
         HWND shown = wizarddriver::WaitForPage(frame, page);
         ASSERT_TRUE(shown != NULL) << page;
         if (page == wizarddriver::PAGE3) {
-            EXPECT_EQ("The removal of Vorblend is now complete.",
+            EXPECT_EQ("Vorblend could not be removed completely.",
                       wizarddriver::ItemText(shown, IDC_PROMPT3_MIDDLE));
         }
         wizarddriver::Click(shown, IDC_CONTINUE);
+        /* The running program is named first; Continue goes on as before. */
+        HWND box = page == wizarddriver::PAGE2 ? wizarddriver::WaitForMessageBox(run) : NULL;
+        if (page == wizarddriver::PAGE2) {
+            ASSERT_TRUE(box != NULL);
+            EXPECT_TRUE(wizarddriver::Answer(box, IDCONTINUE));
+        }
     }
     EXPECT_EQ(0, wizarddriver::WaitForExit(run));
     EXPECT_TRUE(Exists(wizard.running));

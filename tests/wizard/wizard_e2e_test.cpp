@@ -8,8 +8,10 @@
 #include "support/test_support.h"
 #include "support/wizard_driver.h"
 
+#include <sddl.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -24,6 +26,8 @@ const char PAGE2_MIDDLE[] = "Click on Continue to commence.";
 const char PAGE3_MIDDLE[] = "The removal of Vorblend is now complete.";
 const char PAGE3_BOTTOM[] = "Click on OK to finish this program";
 const char STOP_QUESTION[] = "Do you want to stop uninstallation?";
+const char NOT_COMPLETE[] = "Vorblend could not be removed completely.";
+const char AT_RESTART[] = "Vorblend will be removed completely when Windows restarts.";
 
 std::string CopyName() { return TempDirectory() + "uninstallqx.exe"; }
 
@@ -35,19 +39,20 @@ protected:
 
     void SetUp() override { Install(); }
 
-    /* Also called again by a test that removes more than one installation. */
-    void Install()
+    /* Also called again by a test that removes more than one installation;
+       home: the installation's folder, when not in the sandbox. */
+    void Install(const std::string &home = "", const std::string &program = UninstallExe())
     {
         const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
         box = Sandbox(std::string("e2e-") + info->name());
-        folder = box + "\\Vorblend";
+        folder = home.empty() ? box + "\\Vorblend" : home;
         exe = folder + "\\uninstall.exe";
         log = box + "\\install.log";
         key = "Software\\VorblendTest-" + std::to_string(GetCurrentProcessId());
         DeleteFileA(CopyName().c_str());
 
         MakeDirectory(folder);
-        CopyFileA(UninstallExe().c_str(), exe.c_str(), FALSE);
+        CopyFileA(program.c_str(), exe.c_str(), FALSE);
         MakeFile(folder + "\\readme.txt");
         MakeDirectory(folder + "\\data");
         MakeFile(folder + "\\data\\settings.ini");
@@ -465,5 +470,177 @@ TEST_F(Installed, TheWizardWithLogSwitchShowsTheSamePagesAndReportsOnlyARemovalT
         EXPECT_EQ(std::string::npos, text.find("Exit code")) << text;
         EXPECT_TRUE(GoneWithin(folder, 10000));
         GoneWithin(CopyName(), 10000);
+    }
+}
+
+namespace {
+
+/* An entry's permissions as SDDL, to put back; Wine derives them from the
+   Unix mode until a test sets them. */
+std::string DescriptorOf(const std::string &path)
+{
+    char bytes[1024], *sddl = NULL;
+    DWORD needed = 0, parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    std::string text = GetFileSecurityA(path.c_str(), parts, bytes, sizeof bytes, &needed) &&
+                       ConvertSecurityDescriptorToStringSecurityDescriptorA(bytes, SDDL_REVISION_1, parts, &sddl, NULL)
+                           ? sddl : "";
+    LocalFree(sddl);
+    return text;
+}
+
+/* The group too where the SDDL has one (Wine refuses a descriptor without it, 1338). */
+bool SetDescriptor(const std::string &path, const std::string &sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    DWORD group = sddl.find("G:") != std::string::npos ? GROUP_SECURITY_INFORMATION : 0;
+    bool set = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, NULL) &&
+               SetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION | group | DACL_SECURITY_INFORMATION |
+                                PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return set;
+}
+
+/* A real machine's admin-only chain: C:\ as Windows installs it, Program
+   Files, and the folders and files an installer makes. */
+const std::string TI = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+const std::string DRIVE_ROOT = "O:" + TI + "G:" + TI + "D:PAI(A;OICIIO;FA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                               "(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)";
+const std::string PROGRAM_FILES = "O:" + TI + "G:" + TI + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const std::string ADMIN_ONLY = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+} // namespace
+
+/* Page 3 by outcome, then the restart box where something waits for the
+   restart: No restarts nothing; Yes schedules the uninstaller and its folder
+   and makes the one restart call, restart_stand_in.exe's; a refusal is said. */
+TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
+{
+    const std::string note = TempDirectory() + "vorblend-restart.txt";
+    std::string standIn = UninstallExe();
+    standIn.replace(standIn.rfind('\\') + 1, std::string::npos, "restart_stand_in.exe");
+    struct Restore { /* what later tests find: Wine's permissions, no test folder */
+        std::string home, root = DescriptorOf("C:\\"), programFiles = DescriptorOf("C:\\Program Files");
+        ~Restore()
+        {
+            SetDescriptor("C:\\", root);
+            SetDescriptor("C:\\Program Files", programFiles);
+            WipeTree(home);
+        }
+    } restore{"C:\\Program Files\\VorblendTest-" + std::to_string(GetCurrentProcessId())};
+    const struct {
+        const char *name;
+        bool readOnly, report, inUse; /* a read-only file in the tree; /LOG=; a file held in an admin-only chain */
+        const char *middle;
+        int answer;          /* to the restart box; 0: none comes */
+        const char *refused; /* the stand-in's failure code, "" for success */
+    } cases[] = {
+        {"complete", false, false, false, PAGE3_MIDDLE, 0, ""},
+        {"read-only", true, false, false, NOT_COMPLETE, 0, ""},
+        {"read-only with a report", true, true, false, NOT_COMPLETE, 0, ""},
+        {"in use, No", false, false, true, AT_RESTART, IDNO, ""},
+        {"in use, Yes", false, false, true, AT_RESTART, IDYES, ""},
+        {"in use, Yes refused", false, false, true, AT_RESTART, IDYES, "1115"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Install(c.inUse ? restore.home : "", c.inUse ? standIn : UninstallExe());
+        std::string report = TempDirectory() + "vorblend-" + std::to_string(GetCurrentProcessId()) + ".txt";
+        std::string readme = folder + "\\readme.txt";
+        if (c.readOnly)
+            SetFileAttributesA((folder + "\\plugins\\core.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.inUse) {
+            ASSERT_TRUE(SetDescriptor("C:\\", DRIVE_ROOT) && SetDescriptor("C:\\Program Files", PROGRAM_FILES));
+            for (const char *entry : {"", "\\readme.txt", "\\uninstall.exe", "\\data", "\\plugins"})
+                ASSERT_TRUE(SetDescriptor(folder + entry, ADMIN_ONLY)) << entry;
+            held = CreateFileA(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        }
+        SetEnvironmentVariableA("VORBLEND_RESTART_ANSWERS", c.refused);
+        DeleteFileA(note.c_str());
+        Uninstaller run;
+        ASSERT_TRUE(Start(Quoted(exe) + " " + Quoted(log) + (c.report ? " /LOG=" + Quoted(report) : ""), run));
+        HWND frame = WaitForFrame(run), page = frame ? Continue(frame, WaitForPage(frame, PAGE1), PAGE2) : NULL;
+        page = page ? Continue(frame, page, PAGE3) : NULL;
+        ASSERT_TRUE(page != NULL);
+        EXPECT_EQ(c.middle, ItemText(page, IDC_PROMPT3_MIDDLE));
+        std::string top = ItemText(page, IDC_PROMPT3_TOP);
+        EXPECT_EQ(c.readOnly, top.find("tree '") == 0 && top.find("plugins' stopped at '") != std::string::npos) << top;
+        EXPECT_EQ(c.report ? "The removal report lists each item: " + report : PAGE3_BOTTOM,
+                  ItemText(page, IDC_PROMPT3_BOTTOM));
+        Click(page, IDC_CONTINUE);
+        if (c.answer != 0) {
+            HWND question = WaitForMessageBox(run);
+            ASSERT_TRUE(question != NULL);
+            EXPECT_EQ("To finish removing Vorblend, Windows must restart. Restart now?", MessageBoxText(question));
+            EXPECT_TRUE(GetWindowLongA(GetDlgItem(question, IDNO), GWL_STYLE) & BS_DEFPUSHBUTTON) << "No is the default";
+            EXPECT_TRUE(Answer(question, c.answer));
+        }
+        if (*c.refused) {
+            HWND failed = WaitForMessageBox(run);
+            ASSERT_TRUE(failed != NULL);
+            EXPECT_EQ(0u, MessageBoxText(failed).find("Windows was not restarted: ")) << MessageBoxText(failed);
+            EXPECT_TRUE(Answer(failed, IDOK));
+        }
+        EXPECT_EQ(0, WaitForExit(run));
+        EXPECT_EQ(c.answer == IDYES ? "2 80040002" : "", ReadText(note)) << "EWX_REBOOT, a planned installation";
+        DeleteFileA(report.c_str());
+        if (!c.inUse)
+            continue;
+        std::vector<std::string> pending = PendingDeletions();
+        auto at = [&](const std::string &path) { return std::find(pending.begin(), pending.end(), path) - pending.begin(); };
+        if (c.answer == IDYES) /* after the file in use, the uninstaller, then its folder, and no copy */
+            EXPECT_TRUE(at(readme) < at(exe) && at(exe) < at(folder) && at(folder) < (long)pending.size() &&
+                        Missing(CopyName()));
+        else
+            EXPECT_TRUE(at(readme) < (long)pending.size() && at(exe) == (long)pending.size() && GoneWithin(exe, 10000))
+                << "No: the uninstaller is the clean-up copy's";
+        CloseHandle(held);
+        EXPECT_EQ(0, RestartForPendingDeletions());
+        EXPECT_EQ(c.answer == IDYES, Missing(folder)) << "Yes: nothing is left after the restart";
+        WipeTree(folder);
+    }
+    SetEnvironmentVariableA("VORBLEND_RESTART_ANSWERS", NULL);
+}
+
+/* A program running from the tree (the sleeper as vorblend.exe) is named
+   before anything goes: Try Again once it has ended goes on; Continue goes on
+   as before (the tree stops at it); Cancel shows page 2 with nothing removed. */
+TEST_F(Installed, ARunningProgramInTheTreeIsNamedBeforeAnythingIsRemoved)
+{
+    for (int answer : {IDTRYAGAIN, IDCONTINUE, IDCANCEL}) {
+        SCOPED_TRACE(answer);
+        Install();
+        std::string running = folder + "\\plugins\\vorblend.exe";
+        CopyFileA(SleeperExe().c_str(), running.c_str(), FALSE);
+        HANDLE program = StartProgram(Quoted(running) + " 60000", box.c_str());
+        Uninstaller run;
+        HWND frame = Launch(run), page = frame ? Continue(frame, WaitForPage(frame, PAGE1), PAGE2) : NULL;
+        ASSERT_TRUE(page != NULL);
+        Click(page, IDC_CONTINUE);
+        HWND question = WaitForMessageBox(run);
+        ASSERT_TRUE(question != NULL);
+        EXPECT_EQ("These programs use Vorblend's files:\n\nvorblend.exe\n\nClose these programs, then click Try "
+                  "Again. Click Continue to remove Vorblend anyway: what they keep goes when Windows restarts, "
+                  "or stays.", MessageBoxText(question));
+        EXPECT_TRUE(Exists(folder + "\\readme.txt")) << "nothing goes before the answer";
+        if (answer == IDTRYAGAIN) {
+            TerminateProcess(program, 0);
+            WaitForSingleObject(program, 5000);
+        }
+        EXPECT_TRUE(Answer(question, answer));
+        page = WaitForPage(frame, answer == IDCANCEL ? PAGE2 : PAGE3);
+        ASSERT_TRUE(page != NULL);
+        if (answer == IDCANCEL)
+            ExpectNothingRemoved();
+        else
+            EXPECT_EQ(answer == IDTRYAGAIN ? PAGE3_MIDDLE : NOT_COMPLETE, ItemText(page, IDC_PROMPT3_MIDDLE));
+        Click(page, answer == IDCANCEL ? IDC_CANCEL : IDC_CONTINUE);
+        if (answer == IDCANCEL)
+            AnswerStop(run, IDYES);
+        EXPECT_EQ(0, WaitForExit(run));
+        GoneWithin(CopyName(), 10000); /* the next installation finds no copy */
+        TerminateProcess(program, 0);
+        WaitForSingleObject(program, 5000);
+        CloseHandle(program);
     }
 }
