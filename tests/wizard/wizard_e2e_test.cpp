@@ -488,26 +488,6 @@ std::string DescriptorOf(const std::string &path)
     return text;
 }
 
-/* The group too where the SDDL has one (Wine refuses a descriptor without it, 1338). */
-bool SetDescriptor(const std::string &path, const std::string &sddl)
-{
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    DWORD group = sddl.find("G:") != std::string::npos ? GROUP_SECURITY_INFORMATION : 0;
-    bool set = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, NULL) &&
-               SetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION | group | DACL_SECURITY_INFORMATION |
-                                PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
-    LocalFree(descriptor);
-    return set;
-}
-
-/* A real machine's admin-only chain: C:\ as Windows installs it, Program
-   Files, and the folders and files an installer makes. */
-const std::string TI = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-const std::string DRIVE_ROOT = "O:" + TI + "G:" + TI + "D:PAI(A;OICIIO;FA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
-                               "(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)";
-const std::string PROGRAM_FILES = "O:" + TI + "G:" + TI + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-const std::string ADMIN_ONLY = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-
 } // namespace
 
 /* Page 3 by outcome, then the restart box where something waits for the
@@ -522,8 +502,8 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
         std::string home, root = DescriptorOf("C:\\"), programFiles = DescriptorOf("C:\\Program Files");
         ~Restore()
         {
-            SetDescriptor("C:\\", root);
-            SetDescriptor("C:\\Program Files", programFiles);
+            GiveDescriptor("C:\\", root);
+            GiveDescriptor("C:\\Program Files", programFiles);
             WipeTree(home);
         }
     } restore{"C:\\Program Files\\VorblendTest-" + std::to_string(GetCurrentProcessId())};
@@ -550,9 +530,9 @@ TEST_F(Installed, Page3SaysWhatStayedAndWhatWaitsForTheRestartAndOffersIt)
             SetFileAttributesA((folder + "\\plugins\\core.dll").c_str(), FILE_ATTRIBUTE_READONLY);
         HANDLE held = INVALID_HANDLE_VALUE;
         if (c.inUse) {
-            ASSERT_TRUE(SetDescriptor("C:\\", DRIVE_ROOT) && SetDescriptor("C:\\Program Files", PROGRAM_FILES));
+            ASSERT_TRUE(GiveDescriptor("C:\\", DriveRootSddl) && GiveDescriptor("C:\\Program Files", ProgramFilesSddl));
             for (const char *entry : {"", "\\readme.txt", "\\uninstall.exe", "\\data", "\\plugins"})
-                ASSERT_TRUE(SetDescriptor(folder + entry, ADMIN_ONLY)) << entry;
+                ASSERT_TRUE(GiveDescriptor(folder + entry, InstalledSddl)) << entry;
             held = CreateFileA(readme.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
         }
         SetEnvironmentVariableA("VORBLEND_RESTART_ANSWERS", c.refused);
