@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -216,10 +217,20 @@ inline long RunAndWait(const std::string &commandLine, const char *currentDirect
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string line = commandLine;
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, currentDirectory,
-                        &startup, &process))
-        return -1;
+    /* Wine now and then fails to start a process at all (seen once in CI, for
+       wineboot -r); a test that ran nothing proves nothing, so the start is
+       tried again, and each failure is shown with its code. */
+    for (int attempt = 1;; attempt++) {
+        std::string line = commandLine;
+        if (CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, currentDirectory, &startup,
+                           &process))
+            break;
+        fprintf(stderr, "RunAndWait: could not start %s (%lu), attempt %d\n", commandLine.c_str(),
+                GetLastError(), attempt);
+        if (attempt == 3)
+            return -1;
+        Sleep(500);
+    }
     CloseHandle(process.hThread);
     DWORD exitCode = (DWORD)-1;
     if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0)
