@@ -158,48 +158,41 @@ void AddLine(Preview *preview, size_t record, Outcome outcome, const char *forma
     line->message = message;
 }
 
-void NoteOpenFolder(Preview *preview, size_t record, const char *path)
+/* Appends a copy of path, with the record that named it, to a pair of
+   growing lists; a failed allocation leaves both lists as they were. */
+static void AppendRecordPath(char ***paths, size_t **records, size_t *count, size_t *capacity,
+                             size_t record, const char *path)
 {
-    if (preview->openCount == preview->openCapacity) {
-        size_t grown = preview->openCapacity == 0 ? 8 : preview->openCapacity * 2;
-        char **folders = (char **)realloc(preview->openFolders, grown * sizeof(char *));
-        if (folders != NULL)
-            preview->openFolders = folders;
-        size_t *records = (size_t *)realloc(preview->openRecord, grown * sizeof(size_t));
-        if (records != NULL)
-            preview->openRecord = records;
-        if (folders == NULL || records == NULL)
+    if (*count == *capacity) {
+        size_t grown = *capacity == 0 ? 8 : *capacity * 2;
+        char **grownPaths = (char **)realloc(*paths, grown * sizeof(char *));
+        if (grownPaths != NULL)
+            *paths = grownPaths;
+        size_t *grownRecords = (size_t *)realloc(*records, grown * sizeof(size_t));
+        if (grownRecords != NULL)
+            *records = grownRecords;
+        if (grownPaths == NULL || grownRecords == NULL)
             return;
-        preview->openCapacity = grown;
+        *capacity = grown;
     }
     char *copy = (char *)malloc(strlen(path) + 1);
     if (copy == NULL)
         return;
     strcpy(copy, path);
-    preview->openRecord[preview->openCount] = record;
-    preview->openFolders[preview->openCount++] = copy;
+    (*records)[*count] = record;
+    (*paths)[(*count)++] = copy;
+}
+
+void NoteOpenFolder(Preview *preview, size_t record, const char *path)
+{
+    AppendRecordPath(&preview->openFolders, &preview->openRecord, &preview->openCount,
+                     &preview->openCapacity, record, path);
 }
 
 void Defer(Preview *preview, size_t record, const char *path)
 {
-    if (preview->deferredCount == preview->deferredCapacity) {
-        size_t grown = preview->deferredCapacity == 0 ? 16 : preview->deferredCapacity * 2;
-        char **paths = (char **)realloc(preview->deferred, grown * sizeof(char *));
-        if (paths == NULL)
-            return;
-        preview->deferred = paths;
-        size_t *records = (size_t *)realloc(preview->deferredRecord, grown * sizeof(size_t));
-        if (records == NULL)
-            return;
-        preview->deferredRecord = records;
-        preview->deferredCapacity = grown;
-    }
-    char *copy = (char *)malloc(strlen(path) + 1);
-    if (copy == NULL)
-        return;
-    strcpy(copy, path);
-    preview->deferred[preview->deferredCount] = copy;
-    preview->deferredRecord[preview->deferredCount++] = record;
+    AppendRecordPath(&preview->deferred, &preview->deferredRecord, &preview->deferredCount,
+                     &preview->deferredCapacity, record, path);
 }
 
 bool IsGone(const Preview *preview, const char *path)
